@@ -1,0 +1,156 @@
+#include "common/debug_writer.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace sandrig {
+namespace {
+
+// Decodes one UTF-8 sequence at `text[i]`; returns its length, or 0 when the
+// bytes do not form a valid sequence (they are then escaped byte by byte).
+std::size_t decode_utf8(std::string_view text, std::size_t i, char32_t& code_point) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  if (lead < 0x80) { code_point = lead; return 1; }
+  if ((lead & 0xE0) == 0xC0) { length = 2; code_point = lead & 0x1F; }
+  else if ((lead & 0xF0) == 0xE0) { length = 3; code_point = lead & 0x0F; }
+  else if ((lead & 0xF8) == 0xF0) { length = 4; code_point = lead & 0x07; }
+  else return 0;
+  if (i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(k) & 0xC0) != 0x80) return 0;
+    code_point = (code_point << 6) | (byte(k) & 0x3F);
+  }
+  return length;
+}
+
+bool is_control(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
+
+void escape_code_point(std::string& out, char32_t c) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "\\u{%x}", static_cast<unsigned>(c));
+  out += buffer;
+}
+
+}  // namespace
+
+void DebugWriter::separate() {
+  if (first_.empty()) return;
+  if (first_.back()) {
+    first_.back() = false;
+  } else {
+    out_ += ", ";
+  }
+}
+
+DebugWriter& DebugWriter::begin_record(std::string_view type_name) {
+  out_ += type_name;
+  out_ += " { ";
+  first_.push_back(true);
+  return *this;
+}
+
+DebugWriter& DebugWriter::field(std::string_view name) {
+  separate();
+  out_ += name;
+  out_ += ": ";
+  return *this;
+}
+
+DebugWriter& DebugWriter::end_record(bool non_exhaustive) {
+  const bool empty = first_.back();
+  first_.pop_back();
+  if (non_exhaustive) out_ += empty ? ".." : ", ..";
+  out_ += " }";
+  return *this;
+}
+
+DebugWriter& DebugWriter::begin_sequence() {
+  out_ += '[';
+  first_.push_back(true);
+  return *this;
+}
+
+DebugWriter& DebugWriter::item() {
+  separate();
+  return *this;
+}
+
+DebugWriter& DebugWriter::end_sequence() {
+  first_.pop_back();
+  out_ += ']';
+  return *this;
+}
+
+DebugWriter& DebugWriter::begin_map() {
+  out_ += '{';
+  first_.push_back(true);
+  return *this;
+}
+
+DebugWriter& DebugWriter::key_done() {
+  out_ += ": ";
+  return *this;
+}
+
+DebugWriter& DebugWriter::end_map() {
+  first_.pop_back();
+  out_ += '}';
+  return *this;
+}
+
+DebugWriter& DebugWriter::number(std::uint64_t value) {
+  char buffer[24];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  out_.append(buffer, end);
+  return *this;
+}
+
+DebugWriter& DebugWriter::signed_number(std::int64_t value) {
+  char buffer[24];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  out_.append(buffer, end);
+  return *this;
+}
+
+DebugWriter& DebugWriter::boolean(bool value) {
+  out_ += value ? "true" : "false";
+  return *this;
+}
+
+DebugWriter& DebugWriter::quoted(std::string_view text) {
+  out_ += '"';
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c = 0;
+    std::size_t length = decode_utf8(text, i, c);
+    if (length == 0) {  // not UTF-8: escape the raw byte
+      escape_code_point(out_, static_cast<unsigned char>(text[i]));
+      ++i;
+      continue;
+    }
+    switch (c) {
+      case '"': out_ += "\\\""; break;
+      case '\\': out_ += "\\\\"; break;
+      case '\t': out_ += "\\t"; break;
+      case '\r': out_ += "\\r"; break;
+      case '\n': out_ += "\\n"; break;
+      default:
+        if (is_control(c)) {
+          escape_code_point(out_, c);
+        } else {
+          out_.append(text.substr(i, length));
+        }
+    }
+    i += length;
+  }
+  out_ += '"';
+  return *this;
+}
+
+DebugWriter& DebugWriter::raw(std::string_view text) {
+  out_ += text;
+  return *this;
+}
+
+}  // namespace sandrig

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/debug_writer.h"
+#include "fs/error.h"
+#include "fs/file_handle_type.h"
+#include "fs/inode_id.h"
+#include "fs/listing.h"
+
+namespace sandrig::fs {
+
+class FileHandle;
+class INodeKind;
+
+// The in-memory filesystem: a concurrent table of nodes keyed by id and the
+// counter that hands out new ids. Every operation is safe for concurrent
+// callers; mutation happens behind per-node locks, hence the const methods.
+class FileSystem {
+ public:
+  // An empty filesystem holding only the root directory.
+  FileSystem();
+  ~FileSystem();
+  FileSystem(const FileSystem&) = delete;
+  FileSystem& operator=(const FileSystem&) = delete;
+
+  // Resolves an id, following links, to the node operations act on.
+  IoResult<InodeId> get_inode_raw(InodeId id) const;
+  // Takes a node out of the table and destroys it; absent ids are ignored.
+  void release_inode_id(InodeId id) const;
+
+  // Resolves a path from the root (slashes or backslashes, ".", "..").
+  IoResult<InodeId> get_inode_by_path_raw(std::string_view path) const;
+  // The id listed under `name` in directory `dir` ("", "." and ".." too).
+  IoResult<InodeId> find_inode_by_name(InodeId dir, std::string_view name) const;
+  // True if the node, after following links, is not a directory.
+  IoResult<bool> is_file_raw(InodeId id) const;
+  // True if the node, after following links, is a directory.
+  IoResult<bool> is_directory_raw(InodeId id) const;
+  // The absolute path of a node, always written with "/".
+  IoResult<std::string> get_path_by_inode(InodeId id) const;
+
+  // Adds the entry `name` of the given kind to directory `parent`.
+  IoResult<InodeId> create_inode(InodeId parent, std::string name, INodeKind kind) const;
+  // Creates an empty directory at `path`; the parent must exist.
+  IoResult<void> mkdir(std::string_view path) const;
+  // Creates an empty file at `path`; never changes an existing node.
+  IoResult<void> touch(std::string_view path) const;
+
+  // Removes a node, and with `recursive` a whole tree, post-order.
+  IoResult<void> rm_raw(InodeId id, bool recursive) const;
+  // Resolves `path` as get_inode_by_path_raw does, then rm_raw.
+  IoResult<void> rm(std::string_view path, bool recursive) const;
+
+  // The entries of a directory: non-directories, then directories.
+  IoResult<Listing> ls_raw(InodeId id) const;
+
+  // Opens the file `id` (links followed) with a share of its lock.
+  static IoResult<FileHandle> open_raw(std::shared_ptr<FileSystem> fs, InodeId id,
+                                       FileHandleType mode);
+  // Opens the file at `path`, creating it empty first when `create` is set.
+  static IoResult<FileHandle> open(std::shared_ptr<FileSystem> fs, std::string_view path,
+                                   FileHandleType mode, bool create);
+
+  // Writes `FileSystem { inodes: {...}, next_inode_id: N }`.
+  void write_debug(DebugWriter& out) const;
+  // The debug text of the whole filesystem.
+  std::string debug() const;
+
+ private:
+  // Implementation members (node table, id counter) are declared here.
+};
+
+}  // namespace sandrig::fs
