@@ -56,6 +56,9 @@ IoResult<InodeId> FileSystem::create_inode(InodeId parent, std::string name, INo
 
 IoResult<void> FileSystem::create_at(std::string_view path, INodeKind kind) const {
   const auto [parent_path, name] = split_parent(path);
+  // A bad name is refused before the parent path is looked at: "/a/" is
+  // refused the same way whether or not "/a" exists.
+  if (!is_valid_name(name)) return fail_with(IoErrorKind::ResourceAlreadyExists);
   IoResult<InodeId> parent = get_inode_by_path_raw(parent_path);
   if (!parent) return fail_with(parent.error());
   IoResult<InodeId> created = create_inode(*parent, std::string(name), std::move(kind));
