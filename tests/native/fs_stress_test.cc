@@ -89,7 +89,7 @@ TEST(FsStress, ConcurrentTreeKeepsItsInvariants) {
     const ReadGuard<INodeKind> data = node.read();
     if (const Directory* directory = data->as_directory()) {
       EXPECT_FALSE(directory->is_removed()) << node.id();
-      seen.children.assign(directory->children().begin(), directory->children().end());
+      seen.children = directory->children();
     } else if (const File* file = data->as_file()) {
       EXPECT_EQ(file->lock.flag(), 0) << node.id();
     }

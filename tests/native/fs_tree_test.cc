@@ -205,6 +205,31 @@ TEST(FsCreation, ChildrenKeepCreationOrderInSmallAndIndexedDirectories) {
   }
 }
 
+TEST(FsCreation, LargeDirectorySurvivesManyRemovals) {
+  FileSystem fs;
+  ASSERT_TRUE(fs.mkdir("/d"));
+  std::vector<std::string> kept;
+  for (int i = 0; i < 300; ++i) ASSERT_TRUE(fs.touch("/d/f" + std::to_string(i)));
+  // Remove two of every three, in rounds, so holes are squeezed out often.
+  for (int round = 0; round < 3; ++round) {
+    for (int i = round; i < 300; i += 3) {
+      if (i % 3 != 2) ASSERT_TRUE(fs.rm("/d/f" + std::to_string(i), false)) << i;
+    }
+  }
+  for (int i = 2; i < 300; i += 3) kept.push_back("f" + std::to_string(i));
+  const InodeId d = id_of(fs, "/d");
+  EXPECT_EQ(fs.ls_raw(d)->files, kept);
+  for (const std::string& name : kept) {
+    EXPECT_EQ(fs.get_path_by_inode(id_of(fs, "/d/" + name)), "/d/" + name);
+  }
+  EXPECT_EQ(fs.get_inode_by_path_raw("/d/f0").error(), IoErrorKind::InodeNotFound);
+  ASSERT_TRUE(fs.touch("/d/f0"));  // a removed name is free again, listed last
+  kept.push_back("f0");
+  EXPECT_EQ(fs.ls_raw(d)->files, kept);
+  EXPECT_EQ(fs.touch("/d/f5").error(), IoErrorKind::ResourceAlreadyExists);
+  ASSERT_TRUE(fs.rm("/d", true));
+}
+
 TEST(FsListing, SplitsByKindAndFails) {
   FileSystem fs;
   EXPECT_TRUE(fs.ls_raw(0)->files.empty());
