@@ -17,6 +17,7 @@ FileHandle::FileHandle(std::shared_ptr<FileSystem> fs, InodeId id, FileHandleTyp
 
 IoResult<FileHandle> FileHandle::create(std::shared_ptr<FileSystem> fs, InodeId id,
                                         FileHandleType mode) {
+  if (fs == nullptr) return fail_with(IoErrorKind::InodeNotFound);
   {
     IoResult<EntryGuard> entry = fs->resolve(id);
     if (!entry) return fail_with(entry.error());
