@@ -81,7 +81,7 @@ demo: $(VENV)/bin/python
 bench: deps
 	cmake -S . -B build/bench -DSANDRIG_PYTHON=OFF -DSANDRIG_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build build/bench -j$(JOBS)
-	@for b in build/bench/bench_* build/bench/fs_*; do [[ -x $$b ]] && $$b; done; true
+	@for source in bench/*.cc; do name=$$(basename $$source .cc); echo "--- $$name"; build/bench/$$name; done
 
 clean:
 	rm -rf build $(VENV) $(VENV_PYPY)
