@@ -60,10 +60,28 @@ PyMethodDef refuse_subclass_method = {"__init_subclass__",
                                       as_cfunction(Edge<&refuse_subclass>::call),
                                       METH_VARARGS | METH_KEYWORDS | METH_CLASS, nullptr};
 
+// PyPy gives every heap type's instances a __dict__ and ignores tp_setattro;
+// a __setattr__ in the type refuses new attributes as the other interpreters do.
+PyObject* refuse_attribute(PyObject* self, PyObject* args, PyObject*) {
+  PyObject* name = nullptr;
+  PyObject* value = nullptr;
+  if (!PyArg_UnpackTuple(args, "__setattr__", 2, 2, &name, &value)) return nullptr;
+  PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%U'", Py_TYPE(self)->tp_name,
+               name);
+  return nullptr;
+}
+
+PyMethodDef refuse_attribute_method = {"__setattr__",
+                                       as_cfunction(Edge<&refuse_attribute>::call),
+                                       METH_VARARGS | METH_KEYWORDS, nullptr};
+
 bool make_final(PyObject* type) {
-  OwnedRef method = OwnedRef::steal(
-      PyDescr_NewClassMethod(reinterpret_cast<PyTypeObject*>(type), &refuse_subclass_method));
-  return method && PyObject_SetAttrString(type, "__init_subclass__", method.get()) == 0;
+  auto* type_object = reinterpret_cast<PyTypeObject*>(type);
+  OwnedRef refuse_subclass = OwnedRef::steal(PyDescr_NewClassMethod(type_object, &refuse_subclass_method));
+  OwnedRef refuse_setattr = OwnedRef::steal(PyDescr_NewMethod(type_object, &refuse_attribute_method));
+  return refuse_subclass && refuse_setattr &&
+         PyObject_SetAttrString(type, "__init_subclass__", refuse_subclass.get()) == 0 &&
+         PyObject_SetAttrString(type, "__setattr__", refuse_setattr.get()) == 0;
 }
 #else
 bool make_final(PyObject*) { return true; }  // the missing Py_TPFLAGS_BASETYPE suffices
