@@ -22,15 +22,15 @@ class FileLock {
   FileLock& operator=(FileLock&&) = delete;
 
   // 0 -> -1; false if any handle or a removal holds the file.
-  bool try_acquire_write();
+  bool try_acquire_write() const;
   // n -> n + 1 for n >= 0; false if a writer or a removal holds the file.
-  bool try_acquire_read();
+  bool try_acquire_read() const;
   // 0 -> -2 for a removal; false if any handle holds the file.
-  bool try_claim_for_removal();
+  bool try_claim_for_removal() const;
   // -1 -> 0; throws InternalFailure if no writer holds the file.
-  void release_write();
+  void release_write() const;
   // n -> n - 1; throws InternalFailure if no reader holds the file.
-  void release_read();
+  void release_read() const;
 
   // The current flag value.
   std::int32_t flag() const { return flag_.load(std::memory_order_acquire); }
@@ -38,7 +38,8 @@ class FileLock {
   void write_debug(DebugWriter& out) const;
 
  private:
-  std::atomic<std::int32_t> flag_{FREE};
+  // Changed by handles and removals that hold the node only for reading.
+  mutable std::atomic<std::int32_t> flag_{FREE};
 };
 
 }  // namespace sandrig::fs

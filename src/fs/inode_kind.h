@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <variant>
 
 #include "common/debug_writer.h"
@@ -29,11 +30,13 @@ enum class INodeTag : std::uint8_t { File = 0, Directory = 1, Symlink = 2 };
 class INodeKind {
  public:
   // An empty regular file, free of handles.
-  static INodeKind file() { return INodeKind(File{}); }
+  static INodeKind file() { return INodeKind(std::in_place_type<File>); }
   // A directory without entries.
-  static INodeKind directory() { return INodeKind(Directory{}); }
+  static INodeKind directory() { return INodeKind(std::in_place_type<Directory>); }
   // A link to `target`.
-  static INodeKind symlink(InodeId target) { return INodeKind(Symlink{target}); }
+  static INodeKind symlink(InodeId target) {
+    return INodeKind(std::in_place_type<Symlink>, target);
+  }
 
   INodeKind(INodeKind&&) noexcept = default;
   INodeKind& operator=(INodeKind&&) = delete;
@@ -57,7 +60,9 @@ class INodeKind {
 
  private:
   using Value = std::variant<File, Directory, Symlink>;
-  explicit INodeKind(Value value) : value_(std::move(value)) {}
+  template <typename T, typename... Args>
+  explicit INodeKind(std::in_place_type_t<T> type, Args&&... args)
+      : value_(type, std::forward<Args>(args)...) {}
 
   Value value_;
 };

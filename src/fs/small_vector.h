@@ -104,7 +104,7 @@ class SmallVector {
   std::size_t size_ = 0;
   std::size_t capacity_ = N;  // N while inline
   union {
-    T inline_[N];
+    T inline_[N] = {};
     T* heap_;
   };
 };
