@@ -132,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
         err({"cd docs", "mkdir /x"}, "cd /x", "cd: cannot access '/x': x: Inode not found"),
         ok({"cd docs", "mkdir /docs/y"}, "ls", "b.txt\ny/\n"),
         ok({"cd docs", "touch ../up"}, "ls /", "a.txt\nup\ndocs/\n"),
-        ok({"touch docs\\c"}, "ls docs", "b.txt\nc\n"),
+        ok({"touch 'docs\\c'"}, "ls docs", "b.txt\nc\n"),
         err({}, "mkdir a/b/c", "a/b: Inode not found"),
         err({"mkdir docs/sub"}, "mkdir docs/sub/c", "docs/sub: Inode not found"),
         err({}, "mkdir nope/x", "nope: Inode not found"),
@@ -146,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Rm, TerminalLineTest,
     testing::Values(
-        ok({"rm a.txt"}, "ls", "docs/\n"), ok({"rm docs/b.txt"}, "ls docs", ""),
+        ok({"rm a.txt"}, "ls", "docs/\n"), ok({"cd docs", "rm b.txt"}, "ls", ""),
+        err({}, "rm docs/b.txt", "docs/b.txt: Inode not found"),
         err({}, "rm docs", "rm: cannot remove 'docs': Directory is not empty"),
         ok({"rm -r docs"}, "ls", "a.txt\n"), ok({"rm docs --recursive"}, "ls", "a.txt\n"),
         ok({"mkdir e", "rm e"}, "ls", kRootListing), ok({"rm -r a.txt"}, "ls", "docs/\n"),
