@@ -18,9 +18,6 @@ class SimpleTerminal : public Terminal {
 
   std::expected<std::string, std::string> run(std::string_view line) override;
 
-  // The state the commands work on.
-  const TerminalContext& context() const { return context_; }
-
  private:
   TerminalContext context_;
 };

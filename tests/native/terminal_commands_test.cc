@@ -26,7 +26,6 @@ class TerminalFixture {
     ASSERT_TRUE(result.has_value()) << line << ": " << result.error();
   }
   const std::shared_ptr<fs::FileSystem>& fs() const { return fs_; }
-  const SimpleTerminal& term() const { return term_; }
 
  private:
   std::shared_ptr<fs::FileSystem> fs_;
