@@ -1,10 +1,10 @@
 import gc
 import inspect
-import platform
 
 import pytest
 
 import sandrig
+from conftest import cpython_only
 
 
 @pytest.fixture
@@ -23,10 +23,7 @@ def test_docstrings_and_signatures():
     assert str(inspect.signature(sandrig.PyTerm)) == "(fs)"
 
 
-@pytest.mark.xfail(
-    platform.python_implementation() == "PyPy",
-    reason="PyPy 3.9 does not expose the docstrings of methods of heap types",
-)
+@cpython_only
 def test_exec_docstring_and_signature():
     assert sandrig.PyTerm.exec.__doc__ == "\nExecute a command in the terminal.\n"
     assert sandrig.PyTerm.exec.__text_signature__ == "($self, command)"
