@@ -4,7 +4,6 @@ import inspect
 import pytest
 
 import sandrig
-from conftest import cpython_only
 
 
 @pytest.fixture
@@ -23,7 +22,6 @@ def test_docstrings_and_signatures():
     assert str(inspect.signature(sandrig.PyTerm)) == "(fs)"
 
 
-@cpython_only
 def test_exec_docstring_and_signature():
     assert sandrig.PyTerm.exec.__doc__ == "\nExecute a command in the terminal.\n"
     assert sandrig.PyTerm.exec.__text_signature__ == "($self, command)"
