@@ -1,7 +1,29 @@
-// Placeholder entry point; replaced by the binding.
+// The module's single entry point.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-static PyModuleDef sandrig_module = {PyModuleDef_HEAD_INIT, "sandrig", "", -1, nullptr};
+#include "pybinding/classes.h"
+#include "pybinding/edge.h"
+#include "pybinding/module_state.h"
 
-PyMODINIT_FUNC PyInit_sandrig() { return PyModule_Create(&sandrig_module); }
+namespace sandrig::py {
+namespace {
+
+// The classes, in the order the module registers them.
+bool register_all(PyObject* module) {
+  return register_py_fs(module) &&                    //
+         register_py_file_handle(module) &&           //
+         // register_py_term(module) &&               // enable once PyTerm is built
+         register_whence(module)                      //
+         // && register_py_user_pool(module)          // enable once the pool classes are built
+         // && register_py_user(module)               //
+         // && register_py_terminal_session(module)   //
+         ;
+}
+
+PyObject* init_module() { return initialize_module(&register_all); }
+
+}  // namespace
+}  // namespace sandrig::py
+
+PyMODINIT_FUNC PyInit_sandrig() { return sandrig::py::Edge<&sandrig::py::init_module>::call(); }

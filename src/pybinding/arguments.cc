@@ -1,0 +1,97 @@
+#include "pybinding/arguments.h"
+
+#include <string>
+#include <vector>
+
+namespace sandrig::py {
+namespace {
+
+PyResult<void> raise_binding_error(std::string_view function, std::string_view problem) {
+  std::string message(function);
+  message.append("() ").append(problem);
+  PyErr_SetString(PyExc_TypeError, message.c_str());
+  return error_is_set();
+}
+
+std::string quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
+
+// "'a'", "'a' and 'b'", "'a', 'b', and 'c'", as the interpreter lists names.
+std::string name_list(const std::vector<std::string_view>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += names.size() == 2 ? " and " : (i + 1 == names.size() ? ", and " : ", ");
+    text += quoted(names[i]);
+  }
+  return text;
+}
+
+std::string plural(std::size_t count, std::string_view word) {
+  std::string text = std::to_string(count) + " " + std::string(word);
+  if (count != 1) text += "s";
+  return text;
+}
+
+PyResult<void> check_positional_count(std::string_view function,
+                                      std::span<const Parameter> parameters, std::size_t given) {
+  if (given <= parameters.size()) return {};
+  std::size_t required = 0;
+  for (const Parameter& parameter : parameters) required += parameter.required ? 1 : 0;
+  std::string takes = required == parameters.size()
+                          ? plural(parameters.size(), "positional argument")
+                          : "from " + std::to_string(required) + " to " +
+                                plural(parameters.size(), "positional argument");
+  std::string problem = "takes " + takes + " but " + std::to_string(given) +
+                        (given == 1 ? " was given" : " were given");
+  return raise_binding_error(function, problem);
+}
+
+PyResult<void> bind_keywords(std::string_view function, std::span<const Parameter> parameters,
+                             PyObject* kwargs, std::span<PyObject*> bound) {
+  Py_ssize_t position = 0;
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  while (PyDict_Next(kwargs, &position, &key, &value)) {
+    if (!PyUnicode_Check(key)) return raise_binding_error(function, "keywords must be strings");
+    Py_ssize_t length = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &length);
+    if (utf8 == nullptr) return error_is_set();
+    std::string_view name(utf8, static_cast<std::size_t>(length));
+    std::size_t index = 0;
+    while (index < parameters.size() && name != parameters[index].name) ++index;
+    if (index == parameters.size()) {
+      return raise_binding_error(function, "got an unexpected keyword argument " + quoted(name));
+    }
+    if (bound[index] != nullptr) {
+      return raise_binding_error(function, "got multiple values for argument " + quoted(name));
+    }
+    bound[index] = value;
+  }
+  return {};
+}
+
+PyResult<void> check_required(std::string_view function, std::span<const Parameter> parameters,
+                              std::span<PyObject*> bound) {
+  std::vector<std::string_view> missing;
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    if (parameters[i].required && bound[i] == nullptr) missing.push_back(parameters[i].name);
+  }
+  if (missing.empty()) return {};
+  return raise_binding_error(function, "missing " +
+                                           plural(missing.size(), "required positional argument") +
+                                           ": " + name_list(missing));
+}
+
+}  // namespace
+
+bool bind_into(std::string_view function, std::span<const Parameter> parameters, PyObject* args,
+               PyObject* kwargs, std::span<PyObject*> bound) {
+  std::size_t given = args == nullptr ? 0 : static_cast<std::size_t>(PyTuple_GET_SIZE(args));
+  if (!check_positional_count(function, parameters, given)) return false;
+  for (std::size_t i = 0; i < given; ++i) {
+    bound[i] = PyTuple_GET_ITEM(args, static_cast<Py_ssize_t>(i));
+  }
+  if (kwargs != nullptr && !bind_keywords(function, parameters, kwargs, bound)) return false;
+  return check_required(function, parameters, bound).has_value();
+}
+
+}  // namespace sandrig::py

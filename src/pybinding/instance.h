@@ -1,0 +1,116 @@
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "pybinding/errors.h"
+#include "pybinding/module_state.h"
+#include "pybinding/owned_ref.h"
+#include "pybinding/py_result.h"
+
+namespace sandrig::py {
+
+// The memory layout of a Python object that holds one native value of type
+// T, constructed in place inside the object and destroyed with it.
+template <typename T>
+struct Instance {
+  PyObject_HEAD
+  alignas(T) std::byte storage[sizeof(T)];
+};
+
+// Allocates an instance of `type` and guarantees that it holds one
+// reference to its (heap) type, which Native<T>::destroy gives back.
+// Interpreters differ in whether allocation takes that reference, so the
+// count is checked rather than assumed.
+inline PyResult<OwnedRef> allocate_instance(PyTypeObject* type) {
+  Py_ssize_t before = Py_REFCNT(type);
+  OwnedRef object = OwnedRef::steal(PyType_GenericAlloc(type, 0));
+  if (!object) return error_is_set();
+  if (Py_REFCNT(type) == before) Py_INCREF(type);
+  return object;
+}
+
+// Operations on the native value of a Python object of layout Instance<T>.
+template <typename T>
+class Native {
+ public:
+  // The tp_basicsize of the class.
+  static constexpr int kBasicSize = static_cast<int>(sizeof(Instance<T>));
+
+  // A new object of `type` whose value is T(args...). If constructing the
+  // value throws, the bare object is freed and the exception propagates.
+  template <typename... Args>
+  static PyResult<OwnedRef> create(PyTypeObject* type, Args&&... args) {
+    auto allocated = allocate_instance(type);
+    if (!allocated) return error_is_set();
+    PyObject* object = allocated->release();
+    try {
+      std::construct_at(pointer(object), std::forward<Args>(args)...);
+    } catch (...) {
+      free_object(object);
+      throw;
+    }
+    return OwnedRef::steal(object);
+  }
+
+  // The value of an object created by create() (its type already checked).
+  static T& value(PyObject* object) { return *pointer(object); }
+
+  // tp_dealloc: destroys the value, frees the object and gives back its
+  // type reference.
+  static void destroy(PyObject* object) noexcept { destroy_with(object, nullptr); }
+
+  // destroy() that first runs `finish` on the value (e.g. to close it and
+  // learn whether that failed). A C++ exception from `finish` is reported
+  // through the interpreter's unraisable hook, since nobody can catch it
+  // here; an exception already pending in the caller is preserved.
+  static void destroy_with(PyObject* object, void (*finish)(T&)) noexcept {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (finish != nullptr) {
+      try {
+        finish(*pointer(object));
+      } catch (...) {
+        raise_from_current_exception();
+        // Never the dying object itself: the hook would take a reference.
+        report_unraisable(reinterpret_cast<PyObject*>(Py_TYPE(object)));
+      }
+    }
+    std::destroy_at(pointer(object));
+    free_object(object);
+    PyErr_Restore(type, value, traceback);
+  }
+
+ private:
+  static T* pointer(PyObject* object) {
+    return std::launder(reinterpret_cast<T*>(reinterpret_cast<Instance<T>*>(object)->storage));
+  }
+
+  static void free_object(PyObject* object) noexcept {
+    PyTypeObject* type = Py_TYPE(object);
+    type->tp_free(object);
+    Py_DECREF(type);
+  }
+};
+
+// The native value of `self`, after checking that it is an instance of
+// the class `id` (TypeError naming the class otherwise).
+template <typename T>
+PyResult<T*> self_value(PyObject* self, ClassId id) {
+  auto type = class_type(id);
+  if (!type) return error_is_set();
+  if (!PyObject_TypeCheck(self, *type)) {
+    raise_wrong_type(self, (*type)->tp_name);
+    return error_is_set();
+  }
+  return &Native<T>::value(self);
+}
+
+}  // namespace sandrig::py

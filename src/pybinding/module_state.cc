@@ -1,0 +1,71 @@
+#include "pybinding/module_state.h"
+
+#include "pybinding/type_builder.h"
+
+namespace sandrig::py {
+namespace {
+
+// Per-module storage: the class objects, kept apart from the module's
+// attributes so that rebinding an attribute cannot swap a class.
+struct ModuleState {
+  PyObject* types[kClassCount];  // strong references
+};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "sandrig",              // m_name
+    "",                     // m_doc: empty on purpose
+    sizeof(ModuleState),    // m_size
+    nullptr,                // m_methods: no module-level functions
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+// The module is built once per process and never freed; this is the one
+// place that remembers it.
+PyObject*& module_slot() {
+  static PyObject* module = nullptr;
+  return module;
+}
+
+ModuleState& state_of(PyObject* module) {
+  return *static_cast<ModuleState*>(PyModule_GetState(module));
+}
+
+}  // namespace
+
+PyObject* initialized_module() { return module_slot(); }
+
+PyObject* initialize_module(bool (*register_all)(PyObject* module)) {
+  if (PyObject* existing = module_slot()) {
+    Py_INCREF(existing);
+    return existing;
+  }
+  OwnedRef module = OwnedRef::steal(PyModule_Create(&module_definition));
+  if (!module) return nullptr;
+  if (!register_all(module.get())) return nullptr;
+  module_slot() = module.get();
+  Py_INCREF(module.get());  // the slot's own reference, never dropped
+  return module.release();
+}
+
+PyResult<PyTypeObject*> register_class(PyObject* module, ClassId id, PyType_Spec& spec) {
+  auto type = build_final_type(spec);
+  if (!type) return error_is_set();
+  PyObject*& slot = state_of(module).types[static_cast<int>(id)];
+  Py_XDECREF(slot);
+  slot = OwnedRef::borrow(type->get()).release();
+  if (PyModule_AddObject(module, spec.name, type->get()) < 0) return error_is_set();
+  return reinterpret_cast<PyTypeObject*>(type->release());  // the attribute took it
+}
+
+PyResult<PyTypeObject*> class_type(ClassId id) {
+  PyObject* module = initialized_module();
+  PyObject* type = module == nullptr ? nullptr : state_of(module).types[static_cast<int>(id)];
+  if (type == nullptr) {
+    PyErr_SetString(PyExc_SystemError, "sandrig: class used before its registration");
+    return error_is_set();
+  }
+  return reinterpret_cast<PyTypeObject*>(type);
+}
+
+}  // namespace sandrig::py

@@ -1,0 +1,23 @@
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "pybinding/owned_ref.h"
+#include "pybinding/py_result.h"
+
+namespace sandrig::py {
+
+// Builds a heap type from `spec` with the properties every class of the
+// module shares: a bare name (spec.name holds no module prefix), final (the
+// spec must not carry Py_TPFLAGS_BASETYPE), no instance __dict__, no weak
+// references, and "sandrig" as its __module__. Docstrings given through
+// Py_tp_doc follow the "Name(signature)\n--\n\n" convention, so that the
+// interpreter exposes __text_signature__. Returns the new type.
+PyResult<OwnedRef> build_final_type(PyType_Spec& spec);
+
+// tp_new of classes that Python code cannot instantiate: raises TypeError
+// "No constructor defined".
+PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
+
+}  // namespace sandrig::py

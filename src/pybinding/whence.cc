@@ -1,0 +1,116 @@
+#include "pybinding/whence.h"
+
+#include <array>
+#include <string>
+
+#include "common/internal_failure.h"
+#include "pybinding/classes.h"
+#include "pybinding/conversions.h"
+#include "pybinding/edge.h"
+#include "pybinding/instance.h"
+#include "pybinding/module_state.h"
+#include "pybinding/results.h"
+#include "pybinding/type_builder.h"
+
+namespace sandrig::py {
+namespace {
+
+using Members = Native<Whence>;
+
+struct Member {
+  const char* name;
+  Whence value;
+};
+constexpr std::array<Member, 3> kMembers = {{
+    {"SEEK_SET", Whence::SeekSet},
+    {"SEEK_CUR", Whence::SeekCur},
+    {"SEEK_END", Whence::SeekEnd},
+}};
+
+const char* member_name(Whence whence) {
+  return kMembers[static_cast<std::size_t>(whence)].name;
+}
+
+PyObject* whence_repr(PyObject* self) {
+  auto whence = self_value<Whence>(self, ClassId::Whence);
+  if (!whence) return nullptr;
+  return text_result(std::string("Whence.") + member_name(**whence));
+}
+
+PyObject* whence_int(PyObject* self) {
+  auto whence = self_value<Whence>(self, ClassId::Whence);
+  if (!whence) return nullptr;
+  return unsigned_result(static_cast<std::uint64_t>(**whence));
+}
+
+// Equality with members and with ints; everything else, ordering included,
+// is left to the interpreter's defaults.
+PyObject* whence_richcompare(PyObject* self, PyObject* other, int op) {
+  if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+  auto whence = self_value<Whence>(self, ClassId::Whence);
+  if (!whence) return nullptr;
+  if (PyObject_TypeCheck(other, Py_TYPE(self))) {
+    bool equal = **whence == Members::value(other);
+    return PyBool_FromLong((op == Py_EQ) == equal ? 1 : 0);
+  }
+  if (!PyLong_Check(other)) Py_RETURN_NOTIMPLEMENTED;
+  OwnedRef number = OwnedRef::steal(unsigned_result(static_cast<std::uint64_t>(**whence)));
+  if (!number) return nullptr;
+  return PyObject_RichCompare(number.get(), other, op);
+}
+
+constexpr const char* kClassDoc = "\nA small enumeration to determine the whence\nwhen seeking in a file.\n";
+
+PyType_Slot slots[] = {
+    {Py_tp_doc, const_cast<char*>(kClassDoc)},
+    {Py_tp_new, as_slot(&no_constructor)},
+    {Py_tp_dealloc, as_slot(&Members::destroy)},
+    {Py_tp_repr, as_slot(Edge<&whence_repr>::call)},
+    {Py_tp_richcompare, as_slot(Edge<&whence_richcompare>::call)},
+    {Py_nb_int, as_slot(Edge<&whence_int>::call)},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {"Whence", Members::kBasicSize, 0, Py_TPFLAGS_DEFAULT, slots};
+
+// Each member is created once, with the class, so that every access to
+// Whence.SEEK_SET yields the same object.
+bool add_members(PyTypeObject* type) {
+  for (const Member& member : kMembers) {
+    auto object = Members::create(type, member.value);
+    if (!object) return false;
+    if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), member.name, object->get()) < 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+fs::SeekOrigin to_seek_origin(Whence whence) {
+  switch (whence) {
+    case Whence::SeekSet:
+      return fs::SeekOrigin::Start;
+    case Whence::SeekCur:
+      return fs::SeekOrigin::Current;
+    case Whence::SeekEnd:
+      return fs::SeekOrigin::End;
+  }
+  fail("Whence holds an unknown value");
+}
+
+PyResult<Whence> whence_argument(PyObject* value, const char* name) {
+  auto type = class_type(ClassId::Whence);
+  if (!type) return error_is_set();
+  auto object = instance_argument(value, name, *type);
+  if (!object) return error_is_set();
+  return Members::value(*object);
+}
+
+bool register_whence(PyObject* module) {
+  auto type = register_class(module, ClassId::Whence, spec);
+  return type && add_members(*type);
+}
+
+}  // namespace sandrig::py
