@@ -60,6 +60,8 @@ class FileHandle {
 
  private:
   FileHandle(std::shared_ptr<FileSystem> fs, InodeId id, FileHandleType mode);
+  // Closes an open handle, swallowing every failure (destructor, move).
+  void close_quietly() noexcept;
 
   std::optional<InodeId> id_;
   FileHandleType type_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,12 +10,14 @@
 #include "fs/error.h"
 #include "fs/file_handle_type.h"
 #include "fs/inode_id.h"
+#include "fs/inode_table.h"
 #include "fs/listing.h"
 
 namespace sandrig::fs {
 
 class FileHandle;
 class INodeKind;
+class Directory;
 
 // The in-memory filesystem: a concurrent table of nodes keyed by id and the
 // counter that hands out new ids. Every operation is safe for concurrent
@@ -70,8 +73,30 @@ class FileSystem {
   // The debug text of the whole filesystem.
   std::string debug() const;
 
+  // Visits every node under its entry guard, in id order. For tests and
+  // tools that check the tree's invariants; `visit` must not modify the
+  // filesystem.
+  void for_each_inode(const std::function<void(const INode&)>& visit) const;
+
  private:
-  // Implementation members (node table, id counter) are declared here.
+  friend class FileHandle;
+
+  // Follows links from `id`; the entry guard of the node reached.
+  IoResult<EntryGuard> resolve(InodeId id) const;
+  IoResult<EntryGuard> resolve_link(const INode& link, std::size_t hops) const;
+  // The id listed under `name` in `dir` (empty, "." and ".." included).
+  IoResult<InodeId> find_inode_by_name_with_handle(const INode& dir, std::string_view name) const;
+  // The id listed under `name` in a directory whose payload the caller locks.
+  IoResult<InodeId> search(const Directory& directory, std::string_view name) const;
+  // Hands out the next id.
+  InodeId take_inode_id() const;
+  // Creates a node at `path` of the kind `kind`.
+  IoResult<void> create_at(std::string_view path, INodeKind kind) const;
+  // The unlinking phase of a removal.
+  IoResult<void> unlink(InodeId id) const;
+
+  INodeTable inodes_;
+  mutable std::atomic<InodeId> next_inode_id_{1};
 };
 
 }  // namespace sandrig::fs

@@ -1,0 +1,77 @@
+// Adding nodes to directories.
+#include "fs/file_system.h"
+#include "fs/inode.h"
+#include "fs/inode_kind.h"
+#include "fs/path_split.h"
+#include "fs/small_string.h"
+
+namespace sandrig::fs {
+namespace {
+
+// An entry name must be non-empty, not "." or "..", and free of separators.
+bool is_valid_name(std::string_view name) {
+  if (name.empty() || name == "." || name == ".." || name.size() > SmallString::kMaxSize) {
+    return false;
+  }
+  return name.find_first_of("/\\") == std::string_view::npos;
+}
+
+}  // namespace
+
+IoResult<InodeId> FileSystem::create_inode(InodeId parent, std::string name, INodeKind kind) const {
+  if (!is_valid_name(name)) return fail_with(IoErrorKind::ResourceAlreadyExists);
+  const InodeId id = take_inode_id();  // used up by every failure from here on
+  IoResult<EntryGuard> parent_entry = resolve(parent);
+  if (!parent_entry) return fail_with(parent_entry.error());
+  const INode& parent_node = **parent_entry;
+  const std::size_t depth = parent_node.depth() + 1;
+
+  // Everything that allocates happens before the parent is locked.
+  std::unique_ptr<INode> node;
+  if (depth <= kMaxDepth) node = std::make_unique<INode>(id, parent, depth, name, std::move(kind));
+  inodes_.reserve(id);
+
+  // The writer's hold spans the duplicate check and the append, so names
+  // stay unique under concurrent creators.
+  const WriteGuard<INodeKind> data = parent_node.write();
+  Directory* directory = data->as_directory();
+  if (directory != nullptr && search(*directory, name)) {
+    return fail_with(IoErrorKind::ResourceAlreadyExists);
+  }
+  if (depth > kMaxDepth) return fail_with(IoErrorKind::MaxRecursionDepthExceeded);
+  if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
+  if (directory->is_removed()) return fail_with(IoErrorKind::InodeNotFound);
+
+  directory->prepare_append([this](InodeId child) {
+    // Listed children stay alive while the directory is write-locked.
+    std::optional<EntryGuard> entry = inodes_.get(child);
+    return entry ? (*entry)->name() : std::string_view{};
+  });
+  const std::string_view stored_name = node->name();
+  // Inserted before it is listed, so a listed id always has its node.
+  inodes_.insert(id, std::move(node));
+  directory->append(id, stored_name);
+  return id;
+}
+
+IoResult<void> FileSystem::create_at(std::string_view path, INodeKind kind) const {
+  const auto [parent_path, name] = split_parent(path);
+  // A bad name is refused before the parent path is looked at: "/a/" is
+  // refused the same way whether or not "/a" exists.
+  if (!is_valid_name(name)) return fail_with(IoErrorKind::ResourceAlreadyExists);
+  IoResult<InodeId> parent = get_inode_by_path_raw(parent_path);
+  if (!parent) return fail_with(parent.error());
+  IoResult<InodeId> created = create_inode(*parent, std::string(name), std::move(kind));
+  if (!created) return fail_with(created.error());
+  return {};
+}
+
+IoResult<void> FileSystem::mkdir(std::string_view path) const {
+  return create_at(path, INodeKind::directory());
+}
+
+IoResult<void> FileSystem::touch(std::string_view path) const {
+  return create_at(path, INodeKind::file());
+}
+
+}  // namespace sandrig::fs

@@ -1,0 +1,172 @@
+#include "fs/file_handle.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "fs/file_system.h"
+#include "fs/inode.h"
+#include "fs/inode_kind.h"
+#include "fs/write_range.h"
+
+namespace sandrig::fs {
+
+FileHandle::FileHandle(std::shared_ptr<FileSystem> fs, InodeId id, FileHandleType mode)
+    : id_(id), type_(mode), fs_(std::move(fs)) {}
+
+IoResult<FileHandle> FileHandle::create(std::shared_ptr<FileSystem> fs, InodeId id,
+                                        FileHandleType mode) {
+  {
+    IoResult<EntryGuard> entry = fs->resolve(id);
+    if (!entry) return fail_with(entry.error());
+    const ReadGuard<INodeKind> data = (*entry)->read();
+    const File* file = data->as_file();
+    if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
+    const bool taken = mode.contains(FileHandleType::WRITE) ? file->lock.try_acquire_write()
+                                                           : file->lock.try_acquire_read();
+    if (!taken) return fail_with(IoErrorKind::ResourceCurrentInUse);
+  }
+  return FileHandle(std::move(fs), id, mode);
+}
+
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : id_(std::exchange(other.id_, std::nullopt)),
+      type_(other.type_),
+      fs_(std::move(other.fs_)),
+      offset_(other.offset_) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    close_quietly();
+    id_ = std::exchange(other.id_, std::nullopt);
+    type_ = other.type_;
+    fs_ = std::move(other.fs_);
+    offset_ = other.offset_;
+  }
+  return *this;
+}
+
+FileHandle::~FileHandle() { close_quietly(); }
+
+void FileHandle::close_quietly() noexcept {
+  if (!id_) return;
+  try {
+    (void)close();
+  } catch (...) {
+    // A destructor must not throw; the lock stays as it was.
+  }
+}
+
+IoResult<std::size_t> FileHandle::read(std::span<std::uint8_t> buffer) {
+  if (!id_) return fail_with(IoErrorKind::InvalidFileDescriptor);
+  if (!type_.contains(FileHandleType::READ)) return fail_with(IoError::operation_not_supported("read"));
+  IoResult<EntryGuard> entry = fs_->resolve(*id_);
+  if (!entry) return fail_with(entry.error());
+  const ReadGuard<INodeKind> data = (*entry)->read();
+  const File* file = data->as_file();
+  if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
+  const std::span<const std::uint8_t> bytes = file->data.data.view();
+  const std::size_t count = std::min(buffer.size(), bytes.size() - std::min(offset_, bytes.size()));
+  if (count > 0) std::memcpy(buffer.data(), bytes.data() + offset_, count);
+  offset_ += count;
+  return count;
+}
+
+IoResult<std::vector<std::uint8_t>> FileHandle::read_up_to(std::size_t max) {
+  if (!id_) return fail_with(IoErrorKind::InvalidFileDescriptor);
+  if (!type_.contains(FileHandleType::READ)) return fail_with(IoError::operation_not_supported("read"));
+  IoResult<EntryGuard> entry = fs_->resolve(*id_);
+  if (!entry) return fail_with(entry.error());
+  const ReadGuard<INodeKind> data = (*entry)->read();
+  const File* file = data->as_file();
+  if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
+  const std::span<const std::uint8_t> bytes = file->data.data.view();
+  const std::size_t start = std::min(offset_, bytes.size());
+  const std::size_t count = std::min(max, bytes.size() - start);
+  std::vector<std::uint8_t> result(bytes.begin() + start, bytes.begin() + start + count);
+  offset_ = start + count;
+  return result;
+}
+
+IoResult<std::size_t> FileHandle::write(std::span<const std::uint8_t> bytes) {
+  if (!id_) return fail_with(IoErrorKind::InvalidFileDescriptor);
+  if (!type_.contains(FileHandleType::WRITE)) {
+    return fail_with(IoError::operation_not_supported("write"));
+  }
+  using Bytes = decltype(FileData::data);
+  IoResult<std::size_t> end = write_end(offset_, bytes.size(), Bytes::max_size());
+  if (!end) return fail_with(end.error());
+  IoResult<EntryGuard> entry = fs_->resolve(*id_);
+  if (!entry) return fail_with(entry.error());
+  const WriteGuard<INodeKind> data = (*entry)->write();
+  File* file = data->as_file();
+  if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
+  file->data.data.grow_zeroed(*end);
+  if (!bytes.empty()) std::memcpy(file->data.data.view().data() + offset_, bytes.data(), bytes.size());
+  return bytes.size();
+}
+
+IoResult<void> FileHandle::seek(SeekOrigin origin, std::size_t offset) {
+  if (!id_) return fail_with(IoErrorKind::InvalidFileDescriptor);
+  IoResult<EntryGuard> entry = fs_->resolve(*id_);
+  if (!entry) return fail_with(entry.error());
+  const ReadGuard<INodeKind> data = (*entry)->read();
+  const File* file = data->as_file();
+  if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
+  const std::size_t length = file->data.data.size();
+  std::size_t target = 0;
+  switch (origin) {
+    case SeekOrigin::Start: target = offset; break;
+    case SeekOrigin::End: target = offset > length ? 0 : length - offset; break;
+    case SeekOrigin::Current:
+      target = offset > std::numeric_limits<std::size_t>::max() - offset_
+                   ? std::numeric_limits<std::size_t>::max()
+                   : offset_ + offset;
+      break;
+  }
+  offset_ = std::min(target, length);
+  return {};
+}
+
+IoResult<void> FileHandle::close() {
+  if (!id_) return fail_with(IoErrorKind::InvalidFileDescriptor);
+  IoResult<EntryGuard> entry = fs_->resolve(*id_);
+  if (!entry) return fail_with(entry.error());
+  const ReadGuard<INodeKind> data = (*entry)->read();
+  const File* file = data->as_file();
+  if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
+  if (type_.contains(FileHandleType::WRITE)) {
+    file->lock.release_write();
+  } else {
+    file->lock.release_read();
+  }
+  id_.reset();
+  return {};
+}
+
+void FileHandle::write_debug(DebugWriter& out) const {
+  out.begin_record("FileHandle").field("id");
+  if (id_) {
+    out.raw("Some(").number(*id_).raw(")");
+  } else {
+    out.raw("None");
+  }
+  out.field("type").raw(type_.debug());
+  out.field("fs");
+  if (fs_) {
+    fs_->write_debug(out);
+  } else {
+    out.raw("None");  // only a handle whose contents were moved away
+  }
+  out.field("offset").number(offset_);
+  out.end_record();
+}
+
+std::string FileHandle::debug() const {
+  DebugWriter out;
+  write_debug(out);
+  return out.take();
+}
+
+}  // namespace sandrig::fs

@@ -1,0 +1,81 @@
+#include "fs/file_system.h"
+
+#include <limits>
+
+#include "common/internal_failure.h"
+#include "fs/inode.h"
+#include "fs/inode_kind.h"
+
+namespace sandrig::fs {
+namespace {
+
+// How many links a lookup follows before giving up; nothing creates links
+// today, but a cycle of them must not recurse without end.
+constexpr std::size_t kMaxLinkHops = 40;
+
+}  // namespace
+
+FileSystem::FileSystem() {
+  inodes_.insert(kRootId, std::make_unique<INode>(kRootId, kRootId, 0, "", INodeKind::directory()));
+}
+
+FileSystem::~FileSystem() = default;
+
+InodeId FileSystem::take_inode_id() const {
+  InodeId id = next_inode_id_.load(std::memory_order_relaxed);
+  do {
+    // Wrapping would hand out the root's id again.
+    if (id == std::numeric_limits<InodeId>::max()) fail("node ids exhausted");
+  } while (!next_inode_id_.compare_exchange_weak(id, id + 1, std::memory_order_relaxed));
+  return id;
+}
+
+IoResult<EntryGuard> FileSystem::resolve(InodeId id) const {
+  std::optional<EntryGuard> entry = inodes_.get(id);
+  if (!entry) return fail_with(IoErrorKind::InodeNotFound);
+  if ((*entry)->tag() != INodeTag::Symlink) return std::move(*entry);
+  return resolve_link(**entry, 0);
+}
+
+IoResult<EntryGuard> FileSystem::resolve_link(const INode& link, std::size_t hops) const {
+  // The link's payload stays read-locked until its target is resolved.
+  const ReadGuard<INodeKind> data = link.read();
+  if (hops >= kMaxLinkHops) return fail_with(IoErrorKind::MaxRecursionDepthExceeded);
+  std::optional<EntryGuard> target = inodes_.get(data->as_symlink()->target);
+  if (!target) return fail_with(IoErrorKind::InodeNotFound);
+  if ((*target)->tag() != INodeTag::Symlink) return std::move(*target);
+  return resolve_link(**target, hops + 1);
+}
+
+IoResult<InodeId> FileSystem::get_inode_raw(InodeId id) const {
+  IoResult<EntryGuard> entry = resolve(id);
+  if (!entry) return fail_with(entry.error());
+  return (*entry)->id();
+}
+
+void FileSystem::release_inode_id(InodeId id) const {
+  std::unique_ptr<INode> taken = inodes_.remove(id);  // destroyed outside the slot's lock
+}
+
+void FileSystem::for_each_inode(const std::function<void(const INode&)>& visit) const {
+  inodes_.for_each(next_inode_id_.load(std::memory_order_acquire), visit);
+}
+
+void FileSystem::write_debug(DebugWriter& out) const {
+  out.begin_record("FileSystem").field("inodes").begin_map();
+  for_each_inode([&out](const INode& node) {
+    out.item().number(node.id()).key_done();
+    node.write_debug(out);
+  });
+  out.end_map();
+  out.field("next_inode_id").number(next_inode_id_.load(std::memory_order_acquire));
+  out.end_record();
+}
+
+std::string FileSystem::debug() const {
+  DebugWriter out;
+  write_debug(out);
+  return out.take();
+}
+
+}  // namespace sandrig::fs

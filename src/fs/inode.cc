@@ -1,0 +1,56 @@
+#include "fs/inode.h"
+
+#include <utility>
+
+#include "common/internal_failure.h"
+#include "common/mutex.h"
+
+namespace sandrig::fs {
+
+static_assert(kMaxDepth <= UINT8_MAX);
+
+INode::INode(InodeId id, InodeId parent, std::size_t depth, std::string_view name, INodeKind kind)
+    : id_(id),
+      parent_(parent),
+      name_(name),
+      depth_(static_cast<std::uint8_t>(depth)),
+      tag_(kind.tag()),
+      kind_(std::move(kind)) {
+  if (depth > kMaxDepth) fail("node deeper than the depth limit");
+}
+
+ReadGuard<INodeKind> INode::read() const {
+  lock_.lock_shared();
+  ReadGuard<INodeKind> guard(lock_, kind_);
+  if (lock_.is_poisoned()) fail(kPoisonedLock);
+  return guard;
+}
+
+WriteGuard<INodeKind> INode::write() const {
+  lock_.lock();
+  if (lock_.is_poisoned()) {
+    lock_.unlock();
+    fail(kPoisonedLock);
+  }
+  return WriteGuard<INodeKind>(lock_, kind_);
+}
+
+void INode::write_debug(DebugWriter& out) const {
+  out.begin_record("INode");
+  out.field("id").number(id_);
+  out.field("parent").number(parent_);
+  out.field("depth").number(depth_);
+  out.field("name").quoted(name_.view());
+  out.field("data").begin_record("RwLock").field("data");
+  if (lock_.try_lock_shared()) {
+    ReadGuard<INodeKind> guard(lock_, kind_);
+    guard->write_debug(out);
+  } else {
+    out.raw("<locked>");
+  }
+  out.field("poisoned").boolean(lock_.is_poisoned());
+  out.end_record(/*non_exhaustive=*/true);
+  out.end_record();
+}
+
+}  // namespace sandrig::fs

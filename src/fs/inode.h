@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "common/debug_writer.h"
+#include "fs/inode_id.h"
+#include "fs/inode_kind.h"
+#include "fs/rw_lock.h"
+#include "fs/small_string.h"
+
+namespace sandrig::fs {
+
+// One node of the tree. Its id, parent, depth, name and kind tag are fixed
+// at creation; only the kind's payload changes, behind the node's own
+// reader/writer lock. Nodes are shared between threads as const references,
+// hence the lock and the payload are mutable.
+class INode {
+ public:
+  INode(InodeId id, InodeId parent, std::size_t depth, std::string_view name, INodeKind kind);
+  INode(const INode&) = delete;
+  INode& operator=(const INode&) = delete;
+
+  InodeId id() const { return id_; }
+  InodeId parent() const { return parent_; }
+  std::size_t depth() const { return depth_; }
+  std::string_view name() const { return name_.view(); }
+  // The variant of the payload, readable without the lock.
+  INodeTag tag() const { return tag_; }
+
+  // Shared access to the payload; throws InternalFailure once poisoned.
+  ReadGuard<INodeKind> read() const;
+  // Exclusive access to the payload; throws InternalFailure once poisoned.
+  WriteGuard<INodeKind> write() const;
+
+  // Writes `INode { id: .., parent: .., depth: .., name: "..", data: RwLock {..} }`;
+  // the payload reads "<locked>" while a writer holds it.
+  void write_debug(DebugWriter& out) const;
+
+ private:
+  InodeId id_;
+  InodeId parent_;
+  SmallString name_;
+  mutable RwLock lock_;
+  std::uint8_t depth_;  // at most kMaxDepth
+  INodeTag tag_;
+  mutable INodeKind kind_;
+};
+
+}  // namespace sandrig::fs

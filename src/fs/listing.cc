@@ -1,0 +1,30 @@
+// Listing the entries of a directory.
+#include <vector>
+
+#include "fs/file_system.h"
+#include "fs/inode.h"
+#include "fs/inode_kind.h"
+
+namespace sandrig::fs {
+
+IoResult<Listing> FileSystem::ls_raw(InodeId id) const {
+  std::vector<InodeId> snapshot;
+  {
+    IoResult<EntryGuard> entry = resolve(id);
+    if (!entry) return fail_with(entry.error());
+    const ReadGuard<INodeKind> data = (*entry)->read();
+    const Directory* directory = data->as_directory();
+    if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
+    snapshot.assign(directory->children().begin(), directory->children().end());
+  }
+  Listing listing;
+  for (InodeId child : snapshot) {
+    IoResult<EntryGuard> entry = resolve(child);
+    if (!entry) continue;  // removed by another thread since the snapshot
+    auto& names = (*entry)->tag() == INodeTag::Directory ? listing.directories : listing.files;
+    names.emplace_back((*entry)->name());
+  }
+  return listing;
+}
+
+}  // namespace sandrig::fs

@@ -1,0 +1,68 @@
+// Removing nodes and whole trees, post-order.
+#include <vector>
+
+#include "fs/file_system.h"
+#include "fs/inode.h"
+#include "fs/inode_kind.h"
+
+namespace sandrig::fs {
+
+IoResult<void> FileSystem::rm_raw(InodeId id, bool recursive) const {
+  std::vector<InodeId> snapshot;
+  {
+    IoResult<EntryGuard> entry = resolve(id);
+    if (!entry) return fail_with(entry.error());
+    // The rest of the system relies on the root: it is never removed.
+    if ((*entry)->id() == kRootId) return fail_with(IoErrorKind::ResourceCurrentInUse);
+    const ReadGuard<INodeKind> data = (*entry)->read();
+    if (const Directory* directory = data->as_directory()) {
+      if (!recursive && !directory->empty()) return fail_with(IoErrorKind::DirectoryIsNotEmpty);
+      if (recursive) snapshot.assign(directory->children().begin(), directory->children().end());
+    }
+  }  // no lock of this node is held while its entries go
+  for (InodeId child : snapshot) {
+    IoResult<void> removed = rm_raw(child, true);
+    if (!removed) return removed;
+  }
+  return unlink(id);
+}
+
+IoResult<void> FileSystem::unlink(InodeId id) const {
+  IoResult<EntryGuard> entry = resolve(id);
+  if (!entry) return fail_with(entry.error());
+  const INode& node = **entry;
+  IoResult<EntryGuard> parent = resolve(node.parent());
+  if (!parent) return fail_with(parent.error());
+
+  if (node.tag() == INodeTag::Directory) {
+    // Sealed under the writer's hold: a creator that holds this directory
+    // locked either appended before (seen here) or will see the seal.
+    const WriteGuard<INodeKind> data = node.write();
+    Directory* directory = data->as_directory();
+    if (directory->is_removed()) return fail_with(IoErrorKind::InodeNotFound);
+    if (!directory->empty()) return fail_with(IoErrorKind::DirectoryIsNotEmpty);
+    directory->mark_removed();
+  } else if (node.tag() == INodeTag::File) {
+    const ReadGuard<INodeKind> data = node.read();
+    if (!data->as_file()->lock.try_claim_for_removal()) {
+      return fail_with(IoErrorKind::ResourceCurrentInUse);
+    }
+  }
+  // From here on nothing can fail.
+  {
+    const WriteGuard<INodeKind> parent_data = (*parent)->write();
+    if (Directory* directory = parent_data->as_directory()) directory->erase(node.id(), node.name());
+  }
+  const InodeId node_id = node.id();
+  entry = fail_with(IoErrorKind::InodeNotFound);  // releases the node's entry
+  release_inode_id(node_id);
+  return {};
+}
+
+IoResult<void> FileSystem::rm(std::string_view path, bool recursive) const {
+  IoResult<InodeId> id = get_inode_by_path_raw(path);
+  if (!id) return fail_with(id.error());
+  return rm_raw(*id, recursive);
+}
+
+}  // namespace sandrig::fs
