@@ -1,0 +1,87 @@
+# sandrig: build, test and demo.
+#   make test  - set up a fresh machine, build, run every test (native x3, CPython, PyPy)
+#   make demo  - set up, build the module for CPython, run examples/demo.py
+SHELL := /bin/bash
+.SHELLFLAGS := -euo pipefail -c
+
+PYTHON ?= python3
+PYPY ?= pypy3
+JOBS ?= 2
+VENV := .venv
+VENV_PYPY := .venv-pypy
+STAMPS := build/stamps
+# As root, tests run in a private mount namespace so host accounts stay untouched.
+ISOLATE := $(if $(and $(filter 0,$(shell id -u)),$(wildcard tests/isolated.sh)),tests/isolated.sh,)
+
+.PHONY: all setup deps venvs test demo native-tests native-plain native-asan native-tsan \
+        python-tests python-cpython python-pypy stubtest bench clean
+
+all: test
+
+deps: $(STAMPS)/deps
+$(STAMPS)/deps: scripts/install-deps.sh
+	./scripts/install-deps.sh
+	@mkdir -p $(STAMPS) && touch $@
+
+$(VENV)/bin/python: $(STAMPS)/deps
+	$(PYTHON) -m venv $(VENV)
+	$(VENV)/bin/pip install -q --upgrade pip
+	$(VENV)/bin/pip install -q pytest mypy
+
+$(VENV_PYPY)/bin/python: $(STAMPS)/deps
+	$(PYPY) -m venv $(VENV_PYPY)
+	$(VENV_PYPY)/bin/pip install -q --upgrade pip
+	$(VENV_PYPY)/bin/pip install -q pytest
+
+venvs: $(VENV)/bin/python $(VENV_PYPY)/bin/python
+setup: deps venvs
+
+# --- native suite: plain, AddressSanitizer+UBSan, ThreadSanitizer ---------
+define native_build
+	cmake -S . -B build/$(1) -DSANDRIG_PYTHON=OFF -DSANDRIG_TESTS=ON $(2) >/dev/null
+	cmake --build build/$(1) -j$(JOBS)
+endef
+
+native-plain: deps
+	$(call native_build,native,)
+	$(ISOLATE) build/native/sandrig_native_tests
+
+native-asan: deps
+	$(call native_build,asan,-DSANDRIG_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(ISOLATE) build/asan/sandrig_native_tests
+
+native-tsan: deps
+	$(call native_build,tsan,-DSANDRIG_SANITIZE=thread)
+	TSAN_OPTIONS=halt_on_error=1 $(ISOLATE) build/tsan/sandrig_native_tests
+
+native-tests: native-plain native-asan native-tsan
+
+# --- Python suite on both interpreters -------------------------------------
+python-cpython: $(VENV)/bin/python
+	$(VENV)/bin/pip install -q --force-reinstall --no-deps .
+	$(ISOLATE) $(VENV)/bin/python -m pytest -q tests/python
+
+python-pypy: $(VENV_PYPY)/bin/python
+	$(VENV_PYPY)/bin/pip install -q --force-reinstall --no-deps .
+	$(ISOLATE) $(VENV_PYPY)/bin/python -m pytest -q tests/python
+
+stubtest: python-cpython
+	$(VENV)/bin/python -m mypy.stubtest sandrig \
+	  $(if $(wildcard tests/python/stubtest_allowlist.txt),--allowlist tests/python/stubtest_allowlist.txt,)
+
+python-tests: python-cpython python-pypy stubtest
+
+test: native-tests python-tests
+
+# --- demo and benchmarks ----------------------------------------------------
+demo: $(VENV)/bin/python
+	$(VENV)/bin/pip install -q --force-reinstall --no-deps .
+	$(VENV)/bin/python examples/demo.py
+
+bench: deps
+	cmake -S . -B build/bench -DSANDRIG_PYTHON=OFF -DSANDRIG_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build/bench -j$(JOBS)
+	@for b in build/bench/bench_* build/bench/fs_*; do [[ -x $$b ]] && $$b; done; true
+
+clean:
+	rm -rf build $(VENV) $(VENV_PYPY)
