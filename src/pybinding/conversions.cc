@@ -58,6 +58,16 @@ PyResult<std::span<const std::uint8_t>> bytes_argument(PyObject* value, const ch
 PyResult<std::size_t> size_argument(PyObject* value, const char* name) {
   OwnedRef index = OwnedRef::steal(PyNumber_Index(value));
   if (!index) return prefix_type_error(name);
+  // Checked here because interpreters disagree on the exception type that
+  // a negative value gives in the conversion below.
+  OwnedRef zero = OwnedRef::steal(PyLong_FromLong(0));
+  if (!zero) return error_is_set();
+  int negative = PyObject_RichCompareBool(index.get(), zero.get(), Py_LT);
+  if (negative < 0) return error_is_set();
+  if (negative == 1) {
+    PyErr_SetString(PyExc_OverflowError, "can't convert negative int to unsigned");
+    return error_is_set();
+  }
   std::size_t size = PyLong_AsSize_t(index.get());
   if (size == static_cast<std::size_t>(-1) && PyErr_Occurred()) return prefix_type_error(name);
   return size;

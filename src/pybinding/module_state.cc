@@ -42,6 +42,9 @@ PyObject* initialize_module(bool (*register_all)(PyObject* module)) {
   }
   OwnedRef module = OwnedRef::steal(PyModule_Create(&module_definition));
   if (!module) return nullptr;
+  // Not every interpreter stores an empty m_doc; the docstring is "" anyway.
+  OwnedRef empty = OwnedRef::steal(PyUnicode_FromString(""));
+  if (!empty || PyObject_SetAttrString(module.get(), "__doc__", empty.get()) < 0) return nullptr;
   if (!register_all(module.get())) return nullptr;
   module_slot() = module.get();
   Py_INCREF(module.get());  // the slot's own reference, never dropped
