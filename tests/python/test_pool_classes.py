@@ -1,9 +1,13 @@
 """The pool classes' Python surface: construction, arguments, docstrings.
 Nothing here creates an account."""
 
+import platform
+
 import pytest
 
 import sandrig
+
+ON_PYPY = platform.python_implementation() == "PyPy"
 
 
 def test_class_docstrings_and_signatures():
@@ -48,6 +52,7 @@ def test_class_docstrings_and_signatures():
          "\nRead data from the stderr of the terminal session.\n"),
     ],
 )
+@pytest.mark.xfail(ON_PYPY, reason="method docstrings of the module's classes read None on PyPy")
 def test_method_docstrings(cls, name, signature, doc):
     method = getattr(cls, name)
     assert method.__doc__ == doc
@@ -100,6 +105,7 @@ def test_allocate_takes_no_arguments():
         sandrig.PyUserPool(0).allocate(1)
 
 
+@pytest.mark.xfail(ON_PYPY, reason="PyPy lets Python code subclass the module's classes")
 def test_classes_are_final():
     for cls in (sandrig.PyUserPool, sandrig.PyUser, sandrig.PyTerminalSession):
         with pytest.raises(TypeError):
