@@ -2,7 +2,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
 #include <fstream>
 #include <string>
 
@@ -201,6 +206,41 @@ TEST_F(PoolAllocation, PoolOutlivesItsOwnerWhileUsersRemain) {
   EXPECT_FALSE(watch.expired());
   user.reset();
   EXPECT_TRUE(watch.expired());
+}
+
+TEST_F(PoolAllocation, ConcurrentHoldersNeverShareAnAccount) {
+  SharedPool pool = UserPool::make_shared(3);
+  std::mutex held_lock;
+  std::set<std::string> held;
+  std::atomic<bool> shared_account{false};
+  std::atomic<int> handed_out{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 15; ++i) {
+        auto user = UserPool::alloc_user(pool);
+        if (!user) continue;  // all three in use right now
+        ++handed_out;
+        const std::string name = name_of(*user);
+        {
+          std::lock_guard<std::mutex> hold(held_lock);
+          if (!held.insert(name).second) shared_account = true;
+        }
+        {
+          std::lock_guard<std::mutex> hold(held_lock);
+          held.erase(name);
+        }
+        user->reset();  // released after leaving `held`, so a quick reuse is no clash
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_FALSE(shared_account);
+  EXPECT_GT(handed_out.load(), 0);
+  const auto guard = pool->lock();
+  EXPECT_TRUE(guard->users().empty());
+  EXPECT_LE(guard->free_users().size(), 3u);
+  EXPECT_LE(lines(host_.log("useradd")), 3u);
 }
 
 // Release warnings, from a fake `pkill`; no real process is signalled.
