@@ -9,6 +9,7 @@
 
 #include "pool/account.h"
 #include "pool/name_generator.h"
+#include "pool/user.h"
 
 namespace sandrig::pool {
 

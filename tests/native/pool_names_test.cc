@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <iterator>
 #include <optional>
 #include <set>
 #include <string>
