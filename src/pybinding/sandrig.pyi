@@ -1,69 +1,70 @@
-# --- pool of host accounts ---------------------------------------------------
+"""Type stubs for the sandrig extension module."""
 
-from typing import Optional, final
+from typing import ClassVar, final
+
+@final
+class PyFs:
+    """An in-memory filesystem of directories and files."""
+
+    def __new__(cls) -> PyFs: ...
+    def mkdir(self, path: str) -> None: ...
+    def touch(self, path: str) -> None: ...
+    def open(self, path: str, mode: str) -> PyFileHandle: ...
+    def listdir(self, path: str) -> tuple[list[str], list[str]]: ...
+    def remove(self, path: str, recurse: bool = False) -> None: ...
+    def tree(self, path: str, ident: str | None = None) -> str: ...
+
+@final
+class PyFileHandle:
+    """An open file of a PyFs; obtained from PyFs.open."""
+
+    def id(self) -> int: ...
+    def close(self) -> None: ...
+    def read(self, buffer: int) -> bytes: ...
+    def write(self, buffer: bytes) -> int: ...
+    def seek(self, offset: int, whence: Whence) -> None: ...
+    def tell(self) -> int: ...
+
+@final
+class PyTerm:
+    """A simple terminal running shell-like commands on a PyFs."""
+
+    def __new__(cls, fs: PyFs) -> PyTerm: ...
+    def exec(self, command: str) -> str: ...
+
+@final
+class Whence:
+    """The origin of a seek."""
+
+    SEEK_SET: ClassVar[Whence]
+    SEEK_CUR: ClassVar[Whence]
+    SEEK_END: ClassVar[Whence]
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __int__(self) -> int: ...
+    def __eq__(self, value: object, /) -> bool: ...
+    def __ne__(self, value: object, /) -> bool: ...
 
 @final
 class PyUserPool:
-    """
-    A class that represents a pool of UNIX users.
+    """A pool of host user accounts."""
 
-    This class represents a pool of UNIX users. The pool can be used to
-    create and release user accounts. The pool is thread-safe and can be
-    shared between multiple threads.
-    """
-
-    def __new__(cls, user_count: Optional[int] = None) -> "PyUserPool": ...
-    def allocate(self) -> "PyUser":
-        """
-        Allocate a new user account from the pool.
-
-        This function allocates a new user account from the pool. The user
-        account can be used to create a new terminal session. The function
-        will return an error if the user account could not be allocated.
-        """
+    def __new__(cls, user_count: int | None = None) -> PyUserPool: ...
+    def allocate(self) -> PyUser: ...
 
 @final
 class PyUser:
-    """
-    A class that represents a user account in the pool.
+    """One account allocated from a PyUserPool."""
 
-    This class represents a user account in the pool. The user account can
-    be used to create a new terminal session. The user account will be
-    released back to the pool when the session is dropped.
-    """
-
-    def spawn(self) -> "PyTerminalSession":
-        """
-        Spawn a new terminal session for the user.
-
-        This function spawns a new terminal session for the user. The terminal
-        session can be used to interact with the terminal. The function will
-        return an error if the terminal session could not be spawned.
-        """
-    def username(self) -> str:
-        """Get the username of the user."""
-    def uid(self) -> int:
-        """Get the UID of the user."""
-    def home(self) -> str:
-        """Get the home folder of the user."""
+    def spawn(self) -> PyTerminalSession: ...
+    def username(self) -> str: ...
+    def uid(self) -> int: ...
+    def home(self) -> str: ...
 
 @final
 class PyTerminalSession:
-    """
-    A class that represents a bash terminal session of a pool user account.
+    """A bash session of a PyUser, reached through pipes."""
 
-    This class represents a bash shell running as one user account of the
-    pool. It is obtained from PyUser.spawn. Data written with write goes to
-    the shell's standard input; read and read_err return what the shell
-    wrote to its standard output and standard error. The user account stays
-    allocated until both this terminal session and the user object are freed.
-    """
-
-    def close(self) -> None:
-        """Close the terminal session."""
-    def write(self, data: bytes) -> None:
-        """Write data to the terminal session."""
-    def read(self, buffer: Optional[int] = None) -> bytes:
-        """Read data from the terminal session."""
-    def read_err(self, buffer: Optional[int] = None) -> bytes:
-        """Read data from the stderr of the terminal session."""
+    def close(self) -> None: ...
+    def write(self, data: bytes) -> None: ...
+    def read(self, buffer: int | None = None) -> bytes: ...
+    def read_err(self, buffer: int | None = None) -> bytes: ...

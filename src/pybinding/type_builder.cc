@@ -1,5 +1,7 @@
 #include "pybinding/type_builder.h"
 
+#include "pybinding/edge.h"
+
 namespace sandrig::py {
 namespace {
 
@@ -46,6 +48,27 @@ class WarningsSilenced {
   bool active_ = false;
 };
 
+#ifdef PYPY_VERSION
+// PyPy lets Python code subclass a heap type that lacks Py_TPFLAGS_BASETYPE;
+// refusing in __init_subclass__ keeps the classes final there as well.
+PyObject* refuse_subclass(PyObject*, PyObject*, PyObject*) {
+  PyErr_SetString(PyExc_TypeError, "the sandrig classes are final and cannot be subclassed");
+  return nullptr;
+}
+
+PyMethodDef refuse_subclass_method = {"__init_subclass__",
+                                      as_cfunction(Edge<&refuse_subclass>::call),
+                                      METH_VARARGS | METH_KEYWORDS | METH_CLASS, nullptr};
+
+bool make_final(PyObject* type) {
+  OwnedRef method = OwnedRef::steal(
+      PyDescr_NewClassMethod(reinterpret_cast<PyTypeObject*>(type), &refuse_subclass_method));
+  return method && PyObject_SetAttrString(type, "__init_subclass__", method.get()) == 0;
+}
+#else
+bool make_final(PyObject*) { return true; }  // the missing Py_TPFLAGS_BASETYPE suffices
+#endif
+
 }  // namespace
 
 PyResult<OwnedRef> build_final_type(PyType_Spec& spec) {
@@ -59,7 +82,7 @@ PyResult<OwnedRef> build_final_type(PyType_Spec& spec) {
     if (!silenced.active()) return error_is_set();
     type = OwnedRef::steal(PyType_FromSpec(&spec));
   }
-  if (!type) return error_is_set();
+  if (!type || !make_final(type.get())) return error_is_set();
   OwnedRef module = OwnedRef::steal(PyUnicode_FromString(kModuleName));
   if (!module || PyObject_SetAttrString(type.get(), "__module__", module.get()) < 0) {
     return error_is_set();
