@@ -1,4 +1,6 @@
 // Adding nodes to directories.
+#include <new>
+
 #include "fs/file_system.h"
 #include "fs/inode.h"
 #include "fs/inode_kind.h"
@@ -31,9 +33,23 @@ IoResult<InodeId> FileSystem::create_inode(InodeId parent, std::string name, INo
   if (depth <= kMaxDepth) node = std::make_unique<INode>(id, parent, depth, name, std::move(kind));
   inodes_.reserve(id);
 
+  bool out_of_memory = false;
+  IoResult<InodeId> linked = link_new_node(parent_node, name, std::move(node), depth, out_of_memory);
+  if (out_of_memory) {
+    // Thrown only now that the parent is unlocked, so it is not poisoned;
+    // the node may have entered the table without being listed.
+    release_inode_id(id);
+    throw std::bad_alloc();
+  }
+  return linked;
+}
+
+IoResult<InodeId> FileSystem::link_new_node(const INode& parent, std::string_view name,
+                                            std::unique_ptr<INode> node, std::size_t depth,
+                                            bool& out_of_memory) const {
   // The writer's hold spans the duplicate check and the append, so names
   // stay unique under concurrent creators.
-  const WriteGuard<INodeKind> data = parent_node.write();
+  const WriteGuard<INodeKind> data = parent.write();
   Directory* directory = data->as_directory();
   if (directory != nullptr && search(*directory, name)) {
     return fail_with(IoErrorKind::ResourceAlreadyExists);
@@ -41,16 +57,20 @@ IoResult<InodeId> FileSystem::create_inode(InodeId parent, std::string name, INo
   if (depth > kMaxDepth) return fail_with(IoErrorKind::MaxRecursionDepthExceeded);
   if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
   if (directory->is_removed()) return fail_with(IoErrorKind::InodeNotFound);
-
-  directory->prepare_append([this](InodeId child) {
-    // Listed children stay alive while the directory is write-locked.
-    std::optional<EntryGuard> entry = inodes_.get(child);
-    return entry ? (*entry)->name() : std::string_view{};
-  });
-  const std::string_view stored_name = node->name();
-  // Inserted before it is listed, so a listed id always has its node.
-  inodes_.insert(id, std::move(node));
-  directory->append(id, stored_name);
+  const InodeId id = node->id();
+  try {
+    directory->prepare_append([this](InodeId child) {
+      // Listed children stay alive while the directory is write-locked.
+      std::optional<EntryGuard> entry = inodes_.get(child);
+      return entry ? (*entry)->name() : std::string_view{};
+    });
+    const std::string_view stored_name = node->name();
+    // Inserted before it is listed, so a listed id always has its node.
+    inodes_.insert(id, std::move(node));
+    directory->append(id, stored_name);
+  } catch (const std::bad_alloc&) {
+    out_of_memory = true;
+  }
   return id;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <utility>
 
 #include "fs/file_system.h"
@@ -17,6 +18,7 @@ FileHandle::FileHandle(std::shared_ptr<FileSystem> fs, InodeId id, FileHandleTyp
 
 IoResult<FileHandle> FileHandle::create(std::shared_ptr<FileSystem> fs, InodeId id,
                                         FileHandleType mode) {
+  if (fs == nullptr) return fail_with(IoErrorKind::InodeNotFound);
   {
     IoResult<EntryGuard> entry = fs->resolve(id);
     if (!entry) return fail_with(entry.error());
@@ -99,11 +101,25 @@ IoResult<std::size_t> FileHandle::write(std::span<const std::uint8_t> bytes) {
   if (!end) return fail_with(end.error());
   IoResult<EntryGuard> entry = fs_->resolve(*id_);
   if (!entry) return fail_with(entry.error());
-  const WriteGuard<INodeKind> data = (*entry)->write();
-  File* file = data->as_file();
-  if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
-  file->data.data.grow_zeroed(*end);
-  if (!bytes.empty()) std::memcpy(file->data.data.view().data() + offset_, bytes.data(), bytes.size());
+  bool out_of_memory = false;
+  {
+    const WriteGuard<INodeKind> data = (*entry)->write();
+    File* file = data->as_file();
+    if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
+    try {
+      file->data.data.reserve(*end);
+    } catch (const std::bad_alloc&) {
+      out_of_memory = true;  // rethrown below, once the file is unlocked
+    }
+    if (!out_of_memory) {
+      file->data.data.grow_zeroed(*end);
+      if (!bytes.empty()) {
+        std::memcpy(file->data.data.view().data() + offset_, bytes.data(), bytes.size());
+      }
+    }
+  }
+  // The file is untouched: it must not be left poisoned by a failed growth.
+  if (out_of_memory) throw std::bad_alloc();
   return bytes.size();
 }
 

@@ -40,6 +40,10 @@ class FileHandle {
   // Reads up to `max` bytes, allocating no more than the bytes left.
   IoResult<std::vector<std::uint8_t>> read_up_to(std::size_t max);
   // Writes all bytes at the position (growing the file); the position stays.
+  // A write that would end past the largest file size (offset + count
+  // overflowing the machine word, or beyond one allocation) fails with
+  // kWriteBeyondLimit of fs/write_range.h, an OperationNotSupported naming
+  // "write beyond the largest file size", and changes nothing.
   IoResult<std::size_t> write(std::span<const std::uint8_t> bytes);
   // Moves the position, clamped to the file's length.
   IoResult<void> seek(SeekOrigin origin, std::size_t offset);

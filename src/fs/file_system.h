@@ -90,6 +90,12 @@ class FileSystem {
   IoResult<InodeId> search(const Directory& directory, std::string_view name) const;
   // Hands out the next id.
   InodeId take_inode_id() const;
+  // Under the parent's writer hold: checks the name, depth and kind, then
+  // enters `node` in the table and lists it. Sets `out_of_memory` (the
+  // caller throws once the parent is unlocked) instead of unwinding.
+  IoResult<InodeId> link_new_node(const INode& parent, std::string_view name,
+                                  std::unique_ptr<INode> node, std::size_t depth,
+                                  bool& out_of_memory) const;
   // Creates a node at `path` of the kind `kind`.
   IoResult<void> create_at(std::string_view path, INodeKind kind) const;
   // The unlinking phase of a removal.

@@ -15,7 +15,7 @@ IoResult<Listing> FileSystem::ls_raw(InodeId id) const {
     const ReadGuard<INodeKind> data = (*entry)->read();
     const Directory* directory = data->as_directory();
     if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
-    snapshot.assign(directory->children().begin(), directory->children().end());
+    snapshot = directory->children();
   }
   Listing listing;
   for (InodeId child : snapshot) {

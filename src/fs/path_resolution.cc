@@ -14,12 +14,18 @@ IoResult<InodeId> FileSystem::search(const Directory& directory, std::string_vie
     if (std::optional<InodeId> found = directory.find_indexed(name)) return *found;
     return fail_with(IoErrorKind::InodeNotFound);
   }
-  for (InodeId child : directory.children()) {
+  IoResult<InodeId> result = fail_with(IoErrorKind::InodeNotFound);
+  directory.for_each_child([&](InodeId child) {
     IoResult<EntryGuard> entry = resolve(child);
-    if (!entry) return fail_with(entry.error());
-    if ((*entry)->name() == name) return child;
-  }
-  return fail_with(IoErrorKind::InodeNotFound);
+    if (!entry) {
+      result = fail_with(entry.error());
+      return false;
+    }
+    if ((*entry)->name() != name) return true;
+    result = child;
+    return false;
+  });
+  return result;
 }
 
 IoResult<InodeId> FileSystem::find_inode_by_name_with_handle(const INode& dir,

@@ -17,7 +17,7 @@ IoResult<void> FileSystem::rm_raw(InodeId id, bool recursive) const {
     const ReadGuard<INodeKind> data = (*entry)->read();
     if (const Directory* directory = data->as_directory()) {
       if (!recursive && !directory->empty()) return fail_with(IoErrorKind::DirectoryIsNotEmpty);
-      if (recursive) snapshot.assign(directory->children().begin(), directory->children().end());
+      if (recursive) snapshot = directory->children();
     }
   }  // no lock of this node is held while its entries go
   for (InodeId child : snapshot) {

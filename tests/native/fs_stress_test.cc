@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <random>
@@ -20,18 +21,32 @@ namespace {
 
 // One worker: random creations, listings, openings, writes and removals
 // over a small set of names, so that threads collide on the same nodes.
-void churn(const std::shared_ptr<FileSystem>& fs, unsigned seed, const std::atomic<bool>& stop) {
+struct Successes {
+  std::atomic<int> created{0}, removed{0}, opened{0}, written{0};
+};
+
+void churn(const std::shared_ptr<FileSystem>& fs, unsigned seed, const std::atomic<bool>& stop,
+           Successes& successes) {
   std::mt19937 random(seed);
   const char* dirs[] = {"", "/a", "/a/b", "/c", "/a/b/d"};
   const char* names[] = {"a", "b", "c", "d", "x", "y", "z"};
   auto pick = [&](auto& list) { return list[random() % std::size(list)]; };
   std::vector<FileHandle> open_handles;
   while (!stop.load(std::memory_order_relaxed)) {
-    const std::string path = std::string(pick(dirs)) + "/" + pick(names);
+    const std::string dir = pick(dirs);
+    // "/c" gets many names, so that its name index and holes are exercised.
+    const std::string name = dir == "/c" ? "n" + std::to_string(random() % 80) : pick(names);
+    const std::string path = dir + "/" + name;
     switch (random() % 9) {
-      case 0: (void)fs->mkdir(path); break;
-      case 1: (void)fs->touch(path); break;
-      case 2: (void)fs->rm(path, random() % 2 == 0); break;
+      case 0:
+        if (fs->mkdir(path)) ++successes.created;
+        break;
+      case 1:
+        if (fs->touch(path)) ++successes.created;
+        break;
+      case 2:
+        if (fs->rm(path, random() % 2 == 0)) ++successes.removed;
+        break;
       case 3: {
         if (IoResult<InodeId> dir = fs->get_inode_by_path_raw(pick(dirs))) (void)fs->ls_raw(*dir);
         break;
@@ -41,14 +56,17 @@ void churn(const std::shared_ptr<FileSystem>& fs, unsigned seed, const std::atom
         const char* modes[] = {"r", "w", "rw", ""};
         IoResult<FileHandle> handle = FileSystem::open(
             fs, path, FileHandleType::from_str(pick(modes)).value(), random() % 2 == 0);
-        if (handle) open_handles.push_back(std::move(*handle));
+        if (handle) {
+          ++successes.opened;
+          open_handles.push_back(std::move(*handle));
+        }
         break;
       }
       case 6: {
         if (open_handles.empty()) break;
         FileHandle& handle = open_handles[random() % open_handles.size()];
         const std::vector<std::uint8_t> data(random() % 64, 'q');
-        (void)handle.write(data);
+        if (handle.write(data)) ++successes.written;
         (void)handle.seek(SeekOrigin::End, random() % 8);
         (void)handle.read_up_to(16);
         break;
@@ -69,13 +87,21 @@ void churn(const std::shared_ptr<FileSystem>& fs, unsigned seed, const std::atom
 TEST(FsStress, ConcurrentTreeKeepsItsInvariants) {
   auto fs = std::make_shared<FileSystem>();
   std::atomic<bool> stop{false};
+  Successes successes;
   std::vector<std::thread> workers;
   for (unsigned seed = 1; seed <= 4; ++seed) {
-    workers.emplace_back([&, seed] { churn(fs, seed, stop); });
+    workers.emplace_back([&, seed] { churn(fs, seed, stop, successes); });
   }
   std::this_thread::sleep_for(std::chrono::seconds(2));
   stop = true;
   for (std::thread& worker : workers) worker.join();
+  // The run must have exercised every kind of change, not only failures.
+  EXPECT_GT(successes.created, 0);
+  EXPECT_GT(successes.removed, 0);
+  EXPECT_GT(successes.opened, 0);
+  EXPECT_GT(successes.written, 0);
+  std::printf("stress: %d created, %d removed, %d opened, %d writes\n", successes.created.load(),
+              successes.removed.load(), successes.opened.load(), successes.written.load());
 
   struct Seen {
     InodeId parent;
@@ -89,7 +115,7 @@ TEST(FsStress, ConcurrentTreeKeepsItsInvariants) {
     const ReadGuard<INodeKind> data = node.read();
     if (const Directory* directory = data->as_directory()) {
       EXPECT_FALSE(directory->is_removed()) << node.id();
-      seen.children.assign(directory->children().begin(), directory->children().end());
+      seen.children = directory->children();
     } else if (const File* file = data->as_file()) {
       EXPECT_EQ(file->lock.flag(), 0) << node.id();
     }

@@ -6,6 +6,7 @@
 
 #include "fs/file_handle.h"
 #include "fs/file_system.h"
+#include "fs/inode.h"
 #include "fs/inode_kind.h"
 #include "fs_test_support.h"
 
@@ -38,6 +39,21 @@ TEST(FsTree, DebugTextOfFilesDirectoriesAndNames) {
             "}, poisoned: false, .. } }, 2: INode { id: 2, parent: 1, depth: 2, name: "
             "\"q\\\"\\t\\n\", data: RwLock { data: File { data: FileData { data: [] }, lock: "
             "FileLock { flag: 0 } }, poisoned: false, .. } }}, next_inode_id: 3 }");
+}
+
+TEST(FsTree, DebugTextShowsLockedPayload) {
+  FileSystem fs;
+  ASSERT_TRUE(fs.touch("/f"));
+  std::string text;
+  fs.for_each_inode([&](const INode& node) {
+    if (node.id() != 1) return;
+    const WriteGuard<INodeKind> held = node.write();
+    text = fs.debug();
+  });
+  EXPECT_NE(text.find("name: \"f\", data: RwLock { data: <locked>, poisoned: false, .. } }"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(fs.debug().find("<locked>"), std::string::npos);
 }
 
 TEST(FsTree, PathSyntax) {
@@ -203,6 +219,33 @@ TEST(FsCreation, ChildrenKeepCreationOrderInSmallAndIndexedDirectories) {
     EXPECT_EQ(fs.get_inode_by_path_raw("/d/" + std::string("n7919")).error(),
               IoErrorKind::InodeNotFound);
   }
+}
+
+TEST(FsCreation, LargeDirectorySurvivesManyRemovals) {
+  FileSystem fs;
+  ASSERT_TRUE(fs.mkdir("/d"));
+  std::vector<std::string> kept;
+  for (int i = 0; i < 300; ++i) ASSERT_TRUE(fs.touch("/d/f" + std::to_string(i)));
+  // Remove two of every three, in rounds, so holes are squeezed out often.
+  for (int round = 0; round < 3; ++round) {
+    for (int i = round; i < 300; i += 3) {
+      if (i % 3 != 2) {
+        ASSERT_TRUE(fs.rm("/d/f" + std::to_string(i), false)) << i;
+      }
+    }
+  }
+  for (int i = 2; i < 300; i += 3) kept.push_back("f" + std::to_string(i));
+  const InodeId d = id_of(fs, "/d");
+  EXPECT_EQ(fs.ls_raw(d)->files, kept);
+  for (const std::string& name : kept) {
+    EXPECT_EQ(fs.get_path_by_inode(id_of(fs, "/d/" + name)), "/d/" + name);
+  }
+  EXPECT_EQ(fs.get_inode_by_path_raw("/d/f0").error(), IoErrorKind::InodeNotFound);
+  ASSERT_TRUE(fs.touch("/d/f0"));  // a removed name is free again, listed last
+  kept.push_back("f0");
+  EXPECT_EQ(fs.ls_raw(d)->files, kept);
+  EXPECT_EQ(fs.touch("/d/f5").error(), IoErrorKind::ResourceAlreadyExists);
+  ASSERT_TRUE(fs.rm("/d", true));
 }
 
 TEST(FsListing, SplitsByKindAndFails) {
