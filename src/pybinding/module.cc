@@ -13,7 +13,7 @@ namespace {
 bool register_all(PyObject* module) {
   return register_py_fs(module) &&                    //
          register_py_file_handle(module) &&           //
-         // register_py_term(module) &&               // enable once PyTerm is built
+         register_py_term(module) &&                  //
          register_whence(module) &&                   //
          register_py_user_pool(module) &&             //
          register_py_user(module) &&                  //
