@@ -14,11 +14,10 @@ bool register_all(PyObject* module) {
   return register_py_fs(module) &&                    //
          register_py_file_handle(module) &&           //
          register_py_term(module) &&                  //
-         register_whence(module)                      //
-         // && register_py_user_pool(module)          // enable once the pool classes are built
-         // && register_py_user(module)               //
-         // && register_py_terminal_session(module)   //
-         ;
+         register_whence(module) &&                   //
+         register_py_user_pool(module) &&             //
+         register_py_user(module) &&                  //
+         register_py_terminal_session(module);
 }
 
 PyObject* init_module() { return initialize_module(&register_all); }

@@ -1,0 +1,117 @@
+#include "pool/home_directory.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+#include "pool/host_error.h"
+#include "pool/tree_removal.h"
+#include "pool/unique_fd.h"
+#include "pool/utf8.h"
+
+namespace sandrig::pool {
+
+namespace {
+
+constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
+
+// mkdir of every missing folder of `path`; true in `created` when the last
+// one was made by this call.
+bool make_directories(const std::string& path, bool& created) {
+  created = false;
+  for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const std::string prefix = path.substr(0, end);
+    if (!prefix.empty() && prefix.back() != '/') {
+      if (::mkdir(prefix.c_str(), 0777) == 0) {
+        created = end == std::string::npos;
+      } else if (errno != EEXIST) {
+        return false;
+      }
+    }
+    if (end == std::string::npos) return true;
+  }
+}
+
+// Creates and opens `root`, then checks it as the descriptor sees it: a
+// directory of the effective user that no one else may write to.
+std::expected<UniqueFd, std::string> open_root(const std::string& root) {
+  const std::string failure = "Failed to create the parent folder of the temporary home directory";
+  bool created = false;
+  if (!make_directories(root, created)) return std::unexpected(failure);
+  UniqueFd fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) return std::unexpected(failure);
+  struct stat info;
+  if (::fstat(fd.get(), &info) != 0) return std::unexpected(failure);
+  if (created && (info.st_mode & kWritableByOthers) != 0) {
+    info.st_mode &= ~kWritableByOthers;
+    if (::fchmod(fd.get(), info.st_mode & 07777) != 0) return std::unexpected(failure);
+  }
+  if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+      (info.st_mode & kWritableByOthers) != 0) {
+    return std::unexpected(failure);
+  }
+  return fd;
+}
+
+// Creates the home directory `name` in `root_fd` and opens it without
+// following a link; its other-write bit is cleared whatever the umask.
+std::expected<UniqueFd, std::string> create_home(const UniqueFd& root_fd, const std::string& name) {
+  const std::string failure = "Failed to create the temporary home directory";
+  if (::mkdirat(root_fd.get(), name.c_str(), 0777) != 0) return std::unexpected(failure);
+  UniqueFd fd(::openat(root_fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info;
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return std::unexpected(failure);
+  if ((info.st_mode & S_IWOTH) != 0 && ::fchmod(fd.get(), info.st_mode & 07777 & ~S_IWOTH) != 0) {
+    return std::unexpected(failure);
+  }
+  return fd;
+}
+
+std::expected<std::string, std::string> canonical_path(const std::string& path) {
+  struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+  };
+  std::unique_ptr<char, FreeDeleter> resolved(::realpath(path.c_str(), nullptr));
+  if (!resolved) return std::unexpected("Failed to canonicalize the path: " + host_error_text(errno));
+  return std::string(resolved.get());
+}
+
+}  // namespace
+
+std::expected<std::string, std::string> prepare_home(std::string_view root, std::string_view name,
+                                                     std::uint32_t uid) {
+  const std::string root_path(root);
+  const std::string entry(name);
+  auto root_fd = open_root(root_path);
+  if (!root_fd) return std::unexpected(root_fd.error());
+
+  struct stat existing;
+  if (::fstatat(root_fd->get(), entry.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (!remove_tree_at(root_fd->get(), entry)) {
+      return std::unexpected("Failed to remove the existing temporary home directory");
+    }
+  } else if (errno != ENOENT) {
+    return std::unexpected("Failed to remove the existing temporary home directory");
+  }
+
+  auto home_fd = create_home(*root_fd, entry);
+  if (!home_fd) return std::unexpected(home_fd.error());
+
+  auto home = canonical_path(root_path + "/" + entry);
+  if (!home) return std::unexpected(home.error());
+  if (!is_valid_utf8(*home)) return std::unexpected("Failed to convert the path to a valid utf-8 string");
+
+  // Through the descriptor of the directory just made: never via a link.
+  if (::fchown(home_fd->get(), uid, uid) != 0) {
+    return std::unexpected("Failed to change the ownership of the home directory: " +
+                           host_error_text(errno));
+  }
+  return home;
+}
+
+}  // namespace sandrig::pool

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+
+namespace sandrig::pool {
+
+// The folder under which every account's home directory is prepared.
+inline constexpr std::string_view kHomeRoot = "/tmp/tmp_user_home";
+
+// Prepares an empty home directory `root`/`name` owned by `uid` (user and
+// group), deleting whatever was there, and returns its canonical path.
+// `root` must resolve to a directory owned by the effective user that no
+// one else can write to, so nobody else can plant links or swap entries
+// under it; the home directory is never writable by others.
+std::expected<std::string, std::string> prepare_home(std::string_view root, std::string_view name,
+                                                     std::uint32_t uid);
+
+}  // namespace sandrig::pool

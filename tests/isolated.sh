@@ -1,0 +1,49 @@
+#!/bin/sh
+# Runs a command where it may create host accounts and home directories
+# without touching the host: inside a private mount namespace, /etc is a
+# tmpfs copy of the real one and /tmp, /var/log and the mail spools are
+# fresh tmpfs mounts, all gone when the command ends. Accounts created in
+# here get uids from a random high range, so `pkill -u` of a test account
+# cannot reach a process of a real account or of a concurrent run.
+#
+#   tests/isolated.sh COMMAND [ARGUMENT...]
+#
+# Needs root. The command sees SANDRIG_ISOLATED=1 in its environment.
+set -eu
+
+if [ "$#" -eq 0 ]; then
+    echo "usage: $0 COMMAND [ARGUMENT...]" >&2
+    exit 2
+fi
+if [ "$(id -u)" -ne 0 ]; then
+    echo "$0: must run as root (it mounts a private /etc and /tmp)" >&2
+    exit 2
+fi
+
+if [ "${SANDRIG_ISOLATED_INNER:-}" != 1 ]; then
+    SANDRIG_ISOLATED_INNER=1 exec unshare -m --propagation private -- "$0" "$@"
+fi
+unset SANDRIG_ISOLATED_INNER
+
+mount -t tmpfs -o mode=1777 sandrig-tmp /tmp
+# A copy of /etc, staged in the private /tmp and moved over the original.
+mkdir /tmp/etc
+mount -t tmpfs -o mode=0755 sandrig-etc /tmp/etc
+cp -a /etc/. /tmp/etc/
+mount --move /tmp/etc /etc
+rmdir /tmp/etc
+mount -t tmpfs -o mode=0755 sandrig-log /var/log
+for spool in /var/mail /var/spool/mail; do
+    if [ -d "$spool" ] && [ ! -L "$spool" ]; then
+        mount -t tmpfs -o mode=2775 sandrig-mail "$spool"
+    fi
+done
+
+# Account ids from a block no host account uses.
+base=$(( ( $(od -An -N2 -tu2 /dev/urandom) % 30000 + 100 ) * 10000 ))
+sed -i -e '/^[[:space:]]*[UG]ID_M\(IN\|AX\)[[:space:]]/d' /etc/login.defs
+printf 'UID_MIN %d\nUID_MAX %d\nGID_MIN %d\nGID_MAX %d\n' \
+    "$base" $((base + 9999)) "$base" $((base + 9999)) >> /etc/login.defs
+
+export SANDRIG_ISOLATED=1
+exec "$@"

@@ -1,0 +1,191 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "pool/home_directory.h"
+
+namespace sandrig::pool {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kParentFailure = "Failed to create the parent folder of the temporary home directory";
+
+// A scratch directory standing in for /tmp, and a umask set for the test.
+class PoolHome : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/sandrig-home-XXXXXX";
+    base_ = fs::path(::mkdtemp(pattern));
+    root_ = base_ / "tmp_user_home";
+    saved_umask_ = ::umask(022);
+  }
+  void TearDown() override {
+    ::umask(saved_umask_);
+    fs::remove_all(base_);
+  }
+
+  std::expected<std::string, std::string> prepare(const std::string& name = "test_A") {
+    return prepare_home(root_.string(), name, ::geteuid());
+  }
+  static mode_t mode_of(const fs::path& path) {
+    struct stat info;
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+  }
+  static void write_file(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
+
+  fs::path base_;
+  fs::path root_;
+  mode_t saved_umask_;
+};
+
+TEST_F(PoolHome, CreatesAnEmptyHomeOwnedByTheAccount) {
+  auto home = prepare();
+  ASSERT_TRUE(home.has_value()) << home.error();
+  EXPECT_EQ(*home, fs::canonical(root_ / "test_A").string());
+  EXPECT_TRUE(fs::is_directory(*home));
+  EXPECT_TRUE(fs::is_empty(*home));
+  EXPECT_EQ(mode_of(root_), 0755);
+  EXPECT_EQ(mode_of(*home), 0755);
+}
+
+TEST_F(PoolHome, NeitherParentNorHomeIsWritableByOthersWhateverTheUmask) {
+  ::umask(0);
+  auto home = prepare();
+  ASSERT_TRUE(home.has_value()) << home.error();
+  EXPECT_EQ(mode_of(root_), 0755);   // created here: group and other write cleared
+  EXPECT_EQ(mode_of(*home), 0775);   // only other write is cleared; the rest follows the umask
+  ::umask(077);
+  fs::remove_all(root_);
+  home = prepare();
+  ASSERT_TRUE(home.has_value()) << home.error();
+  EXPECT_EQ(mode_of(root_), 0700);
+  EXPECT_EQ(mode_of(*home), 0700);
+}
+
+TEST_F(PoolHome, EverythingAnEarlierHolderLeftIsDeleted) {
+  ASSERT_TRUE(prepare().has_value());
+  const fs::path outside = base_ / "outside";
+  fs::create_directories(outside / "keep");
+  write_file(outside / "keep" / "file", "precious");
+  fs::create_directories(root_ / "test_A" / "a" / "b");
+  write_file(root_ / "test_A" / "a" / "b" / "f", "x");
+  write_file(root_ / "test_A" / ".bashrc", "x");
+  fs::create_directory_symlink(outside, root_ / "test_A" / "a" / "link");
+  fs::create_symlink(outside / "keep" / "file", root_ / "test_A" / "filelink");
+  ::chmod((root_ / "test_A" / "a" / "b").c_str(), 0);  // root removes it anyway; others fail below
+
+  auto home = prepare();
+  if (::geteuid() == 0) {
+    ASSERT_TRUE(home.has_value()) << home.error();
+    EXPECT_TRUE(fs::is_empty(*home));
+  }
+  // Links were removed, never followed.
+  EXPECT_TRUE(fs::exists(outside / "keep" / "file"));
+  std::ifstream in(outside / "keep" / "file");
+  std::string text;
+  in >> text;
+  EXPECT_EQ(text, "precious");
+}
+
+TEST_F(PoolHome, ALinkAtTheHomePathIsRemovedNotFollowed) {
+  fs::create_directories(root_);
+  ::chmod(root_.c_str(), 0755);
+  const fs::path outside = base_ / "outside";
+  fs::create_directories(outside);
+  write_file(outside / "file", "precious");
+  fs::create_directory_symlink(outside, root_ / "test_A");
+  fs::create_symlink(base_ / "missing", root_ / "test_B");  // dangling
+
+  auto home = prepare("test_A");
+  ASSERT_TRUE(home.has_value()) << home.error();
+  EXPECT_FALSE(fs::is_symlink(root_ / "test_A"));
+  EXPECT_TRUE(fs::exists(outside / "file"));
+  auto dangling = prepare("test_B");
+  ASSERT_TRUE(dangling.has_value()) << dangling.error();
+  EXPECT_TRUE(fs::is_directory(fs::symlink_status(root_ / "test_B")));
+}
+
+TEST_F(PoolHome, AnUnsafeParentIsRefusedAndLeftUntouched) {
+  fs::create_directories(root_ / "test_A");
+  write_file(root_ / "test_A" / "file", "kept");
+  for (const mode_t unsafe : {0775, 0757, 0777, 01777}) {
+    ::chmod(root_.c_str(), unsafe);
+    auto home = prepare();
+    ASSERT_FALSE(home.has_value()) << std::oct << unsafe;
+    EXPECT_EQ(home.error(), kParentFailure);
+    EXPECT_TRUE(fs::exists(root_ / "test_A" / "file"));
+    EXPECT_EQ(mode_of(root_), unsafe);
+  }
+}
+
+TEST_F(PoolHome, AParentOwnedBySomeoneElseIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the folder away";
+  fs::create_directories(root_ / "test_A");
+  ::chmod(root_.c_str(), 0755);
+  ASSERT_EQ(::chown(root_.c_str(), 54321, 54321), 0);
+  auto home = prepare();
+  ASSERT_FALSE(home.has_value());
+  EXPECT_EQ(home.error(), kParentFailure);
+  EXPECT_TRUE(fs::exists(root_ / "test_A"));
+}
+
+TEST_F(PoolHome, AParentThatIsNoDirectoryIsRefused) {
+  write_file(root_, "not a folder");
+  auto home = prepare();
+  ASSERT_FALSE(home.has_value());
+  EXPECT_EQ(home.error(), kParentFailure);
+}
+
+TEST_F(PoolHome, AParentLinkToASafeFolderIsResolved) {
+  const fs::path real = base_ / "real";
+  fs::create_directories(real);
+  ::chmod(real.c_str(), 0700);
+  fs::create_directory_symlink(real, root_);
+  auto home = prepare();
+  ASSERT_TRUE(home.has_value()) << home.error();
+  EXPECT_EQ(*home, (fs::canonical(real) / "test_A").string());
+
+  fs::remove(root_);
+  const fs::path open = base_ / "open";
+  fs::create_directories(open);
+  ::chmod(open.c_str(), 0777);
+  fs::create_directory_symlink(open, root_);
+  auto refused = prepare();
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(refused.error(), kParentFailure);
+  EXPECT_TRUE(fs::is_empty(open));
+}
+
+TEST_F(PoolHome, HomeIsOwnedByUidAsUserAndGroup) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the folder away";
+  auto home = prepare_home(root_.string(), "test_A", 54321);
+  ASSERT_TRUE(home.has_value()) << home.error();
+  struct stat info;
+  ASSERT_EQ(::stat(home->c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 54321u);
+  EXPECT_EQ(info.st_gid, 54321u);
+  EXPECT_EQ(::geteuid(), 0u);
+  struct stat parent;
+  ASSERT_EQ(::stat(root_.c_str(), &parent), 0);
+  EXPECT_EQ(parent.st_uid, 0u);  // the parent is not given away
+}
+
+TEST_F(PoolHome, ANonUtf8PathIsRefused) {
+  const fs::path odd = base_ / "odd\xff";
+  fs::create_directories(odd);
+  ::chmod(odd.c_str(), 0755);
+  root_ = odd / "tmp_user_home";
+  auto home = prepare();
+  ASSERT_FALSE(home.has_value());
+  EXPECT_EQ(home.error(), "Failed to convert the path to a valid utf-8 string");
+}
+
+}  // namespace
+}  // namespace sandrig::pool

@@ -1,0 +1,136 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+
+#include "pool/child_process.h"
+#include "pool/host_command.h"
+
+namespace sandrig::pool {
+namespace {
+
+TEST(PoolHostCommand, DrainsLargeStdoutAndStderrTogether) {
+  // Each stream is far beyond a pipe's capacity, and they alternate, so
+  // reading one stream to its end before the other would deadlock.
+  auto result = run_host_command(
+      {"sh", "-c", "for i in 1 2 3 4; do head -c 300000 /dev/zero | tr '\\0' o; "
+                   "head -c 300000 /dev/zero | tr '\\0' e >&2; done; exit 7"});
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->status.code, 7);
+  EXPECT_FALSE(result->status.success());
+  EXPECT_EQ(result->out, std::string(1200000, 'o'));
+  EXPECT_EQ(result->err, std::string(1200000, 'e'));
+}
+
+TEST(PoolHostCommand, StandardInputIsEmpty) {
+  auto result = run_host_command({"sh", "-c", "cat; echo done"});
+  ASSERT_TRUE(result.has_value());
+  EXPECT_TRUE(result->status.success());
+  EXPECT_EQ(result->out, "done\n");
+}
+
+TEST(PoolHostCommand, ArgumentsAreNotInterpretedByAShell) {
+  auto result = run_host_command({"printf", "%s|", "a b", "$HOME", "*"});
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->out, "a b|$HOME|*|");
+}
+
+TEST(PoolHostCommand, SignalledCommandHasNoExitCode) {
+  auto result = run_host_command({"sh", "-c", "kill -9 $$"});
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->status.code, std::nullopt);
+  EXPECT_FALSE(result->status.success());
+}
+
+TEST(PoolHostCommand, MissingProgramReportsTheHostError) {
+  auto result = run_host_command({"sandrig-no-such-program"});
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error(), ENOENT);
+}
+
+// What the descriptors of process `pid` refer to ("pipe:[123]", ...).
+std::set<std::string> fd_targets(pid_t pid) {
+  std::set<std::string> targets;
+  const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+  if (DIR* listing = ::opendir(dir.c_str())) {
+    while (const dirent* entry = ::readdir(listing)) {
+      char target[256];
+      const std::string link = dir + "/" + entry->d_name;
+      const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+      if (n > 0) targets.insert(std::string(target, static_cast<std::size_t>(n)));
+    }
+    ::closedir(listing);
+  }
+  return targets;
+}
+
+std::string fd_target(int fd) {
+  char target[256];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+  return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+TEST(PoolChildProcess, PipeEndsAreCloseOnExecAndNotInherited) {
+  auto first = ChildProcess::spawn({"cat"});
+  ASSERT_TRUE(first.has_value());
+  std::set<std::string> first_pipes;
+  for (const UniqueFd* end : {&first->stdin_pipe(), &first->stdout_pipe(), &first->stderr_pipe()}) {
+    EXPECT_NE(::fcntl(end->get(), F_GETFD) & FD_CLOEXEC, 0);
+    first_pipes.insert(fd_target(end->get()));
+  }
+  ASSERT_EQ(first_pipes.size(), 3u);
+  auto second = ChildProcess::spawn({"sleep", "30"});
+  ASSERT_TRUE(second.has_value());
+  ::usleep(50000);  // let sleep be exec'ed
+  for (const std::string& target : fd_targets(second->pid())) {
+    EXPECT_EQ(first_pipes.count(target), 0u) << "leaked " << target;
+  }
+
+  // With no copy of its stdin's write end elsewhere, cat sees end of input.
+  first->close_stdin();
+  EXPECT_EQ(first->wait().code, 0);
+}
+
+TEST(PoolChildProcess, KillAndWaitReapTheChild) {
+  auto child = ChildProcess::spawn({"sleep", "30"});
+  ASSERT_TRUE(child.has_value());
+  const pid_t pid = child->pid();
+  EXPECT_FALSE(child->waited());
+  ASSERT_TRUE(child->kill(SIGKILL).has_value());
+  EXPECT_EQ(child->wait().code, std::nullopt);
+  EXPECT_TRUE(child->waited());
+  EXPECT_EQ(::kill(pid, 0), -1);  // reaped: no zombie left behind
+  EXPECT_FALSE(child->kill(SIGKILL).has_value());
+}
+
+TEST(PoolChildProcess, DestructionKillsAndReapsARunningChild) {
+  pid_t pid;
+  {
+    auto child = ChildProcess::spawn({"sleep", "30"});
+    ASSERT_TRUE(child.has_value());
+    pid = child->pid();
+  }
+  EXPECT_EQ(::kill(pid, 0), -1);
+}
+
+TEST(PoolChildProcess, WorksWhenStandardDescriptorsAreClosed) {
+  // Run in a child process of the test so closing 0-2 harms nothing.
+  EXPECT_EXIT(
+      {
+        ::close(STDIN_FILENO);
+        ::close(STDOUT_FILENO);
+        auto result = run_host_command({"sh", "-c", "cat; echo out; echo err >&2"});
+        const bool ok = result && result->status.success() && result->out == "out\n" && result->err == "err\n";
+        std::_Exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace sandrig::pool

@@ -1,0 +1,118 @@
+"""Helpers shared by the pool tests."""
+
+import contextlib
+import gc
+import os
+import re
+import signal
+import time
+
+import pytest
+
+ISOLATED = os.geteuid() == 0 and os.environ.get("SANDRIG_ISOLATED") == "1"
+
+# Creating accounts is only safe inside tests/isolated.sh, where /etc and
+# /tmp are private copies that vanish with the run.
+needs_isolated_root = pytest.mark.skipif(
+    not ISOLATED, reason="needs root inside tests/isolated.sh (creates host accounts)"
+)
+
+
+def collect():
+    """Frees unreachable objects now, also on interpreters without refcounting."""
+    for _ in range(3):
+        gc.collect()
+
+
+class Alarm:
+    """Turns a read that would block forever into a failed read: the
+    signal interrupts it, and the session reports the failed read."""
+
+    def __init__(self, seconds=30):
+        self.seconds = seconds
+
+    def __enter__(self):
+        self.previous = signal.signal(signal.SIGALRM, lambda *_: None)
+        signal.alarm(self.seconds)
+        return self
+
+    def __exit__(self, *exc):
+        signal.alarm(0)
+        signal.signal(signal.SIGALRM, self.previous)
+
+
+def read_until(session, marker, reader="read"):
+    """Reads until `marker` appeared or the stream ended; all bytes read."""
+    seen = b""
+    with Alarm():
+        while marker not in seen:
+            chunk = getattr(session, reader)(4096)
+            if not chunk:
+                break
+            seen += chunk
+    return seen
+
+
+def read_to_end(session, reader="read"):
+    seen = b""
+    with Alarm():
+        while True:
+            chunk = getattr(session, reader)(4096)
+            if not chunk:
+                return seen
+            seen += chunk
+
+
+def wait_for(predicate, seconds=10.0):
+    """Polls `predicate` for a bounded while; its last value."""
+    deadline = time.monotonic() + seconds
+    while True:
+        value = predicate()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(0.02)
+
+
+def process_alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    return True
+
+
+def write_fake_programs(directory, programs):
+    """Writes fake host programs (name -> shell body) into `directory`."""
+    for name, body in programs.items():
+        path = os.path.join(directory, name)
+        with open(path, "w") as script:
+            script.write("#!/bin/sh\nPATH=/usr/sbin:/usr/bin:/sbin:/bin\n" + body + "\n")
+        os.chmod(path, 0o755)
+
+
+def read_until_match(session, pattern):
+    """Reads standard output until the bytes regex `pattern` matches; the match."""
+    seen = b""
+    with Alarm():
+        while True:
+            found = re.search(pattern, seen)
+            if found:
+                return found
+            chunk = session.read(4096)
+            if not chunk:
+                raise AssertionError("stream ended before %r in %r" % (pattern, seen))
+            seen += chunk
+
+
+@contextlib.contextmanager
+def raises_panic(match):
+    """Expects the module's internal-failure exception, whose message matches."""
+    try:
+        yield
+    except BaseException as error:  # the class derives from BaseException directly
+        assert type(error).__name__ == "PanicException", repr(error)
+        assert type(error).__module__ == "pyo3_runtime"
+        assert not isinstance(error, Exception)
+        assert re.search(match, str(error)), str(error)
+    else:
+        raise AssertionError("no internal failure raised")
