@@ -52,7 +52,6 @@ def test_class_docstrings_and_signatures():
          "\nRead data from the stderr of the terminal session.\n"),
     ],
 )
-@pytest.mark.xfail(ON_PYPY, reason="method docstrings of the module's classes read None on PyPy")
 def test_method_docstrings(cls, name, signature, doc):
     method = getattr(cls, name)
     assert method.__doc__ == doc
