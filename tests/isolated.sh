@@ -25,14 +25,33 @@ if [ "${SANDRIG_ISOLATED_INNER:-}" != 1 ]; then
 fi
 unset SANDRIG_ISOLATED_INNER
 
-mount -t tmpfs -o mode=1777 sandrig-tmp /tmp
-# A copy of /etc, staged in the private /tmp and moved over the original.
-mkdir /tmp/etc
-mount -t tmpfs -o mode=0755 sandrig-etc /tmp/etc
-cp -a /etc/. /tmp/etc/
-mount --move /tmp/etc /etc
-rmdir /tmp/etc
 mount -t tmpfs -o mode=0755 sandrig-log /var/log
+
+# A fresh /tmp. A working directory under /tmp (a checkout made there) stays
+# reachable: it is held at a private spot while the new /tmp goes on, then
+# moved to its old path inside it.
+workdir=$(pwd -P)
+case "$workdir" in
+    /tmp/*)
+        mkdir /var/log/.sandrig-workdir
+        mount --bind "$workdir" /var/log/.sandrig-workdir
+        mount -t tmpfs -o mode=1777 sandrig-tmp /tmp
+        mkdir -p "$workdir"
+        mount --move /var/log/.sandrig-workdir "$workdir"
+        rmdir /var/log/.sandrig-workdir
+        cd "$workdir"
+        ;;
+    *)
+        mount -t tmpfs -o mode=1777 sandrig-tmp /tmp
+        ;;
+esac
+
+# A copy of /etc, staged in the private /tmp and moved over the original.
+etc_stage=$(mktemp -d /tmp/sandrig-etc.XXXXXX)
+mount -t tmpfs -o mode=0755 sandrig-etc "$etc_stage"
+cp -a /etc/. "$etc_stage/"
+mount --move "$etc_stage" /etc
+rmdir "$etc_stage"
 for spool in /var/mail /var/spool/mail; do
     if [ -d "$spool" ] && [ ! -L "$spool" ]; then
         mount -t tmpfs -o mode=2775 sandrig-mail "$spool"

@@ -60,22 +60,8 @@ void FileHandle::close_quietly() noexcept {
   }
 }
 
-IoResult<std::size_t> FileHandle::read(std::span<std::uint8_t> buffer) {
-  if (!id_) return fail_with(IoErrorKind::InvalidFileDescriptor);
-  if (!type_.contains(FileHandleType::READ)) return fail_with(IoError::operation_not_supported("read"));
-  IoResult<EntryGuard> entry = fs_->resolve(*id_);
-  if (!entry) return fail_with(entry.error());
-  const ReadGuard<INodeKind> data = (*entry)->read();
-  const File* file = data->as_file();
-  if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
-  const std::span<const std::uint8_t> bytes = file->data.data.view();
-  const std::size_t count = std::min(buffer.size(), bytes.size() - std::min(offset_, bytes.size()));
-  if (count > 0) std::memcpy(buffer.data(), bytes.data() + offset_, count);
-  offset_ += count;
-  return count;
-}
-
-IoResult<std::vector<std::uint8_t>> FileHandle::read_up_to(std::size_t max) {
+template <typename Take>
+IoResult<std::size_t> FileHandle::read_remaining(Take take) {
   if (!id_) return fail_with(IoErrorKind::InvalidFileDescriptor);
   if (!type_.contains(FileHandleType::READ)) return fail_with(IoError::operation_not_supported("read"));
   IoResult<EntryGuard> entry = fs_->resolve(*id_);
@@ -85,9 +71,26 @@ IoResult<std::vector<std::uint8_t>> FileHandle::read_up_to(std::size_t max) {
   if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
   const std::span<const std::uint8_t> bytes = file->data.data.view();
   const std::size_t start = std::min(offset_, bytes.size());
-  const std::size_t count = std::min(max, bytes.size() - start);
-  std::vector<std::uint8_t> result(bytes.begin() + start, bytes.begin() + start + count);
+  const std::size_t count = take(bytes.subspan(start));
   offset_ = start + count;
+  return count;
+}
+
+IoResult<std::size_t> FileHandle::read(std::span<std::uint8_t> buffer) {
+  return read_remaining([&](std::span<const std::uint8_t> rest) {
+    const std::size_t count = std::min(buffer.size(), rest.size());
+    if (count > 0) std::memcpy(buffer.data(), rest.data(), count);
+    return count;
+  });
+}
+
+IoResult<std::vector<std::uint8_t>> FileHandle::read_up_to(std::size_t max) {
+  std::vector<std::uint8_t> result;
+  const IoResult<std::size_t> count = read_remaining([&](std::span<const std::uint8_t> rest) {
+    result.assign(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(std::min(max, rest.size())));
+    return result.size();
+  });
+  if (!count) return fail_with(count.error());
   return result;
 }
 

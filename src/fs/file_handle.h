@@ -66,6 +66,11 @@ class FileHandle {
   FileHandle(std::shared_ptr<FileSystem> fs, InodeId id, FileHandleType mode);
   // Closes an open handle, swallowing every failure (destructor, move).
   void close_quietly() noexcept;
+  // Shared steps of the reads: checks the handle, then calls `take` with the
+  // bytes from the position to the end under the node's read lock; `take`
+  // returns how many it consumed, and the position moves by that many.
+  template <typename Take>
+  IoResult<std::size_t> read_remaining(Take take);
 
   std::optional<InodeId> id_;
   FileHandleType type_;

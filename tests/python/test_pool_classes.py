@@ -1,13 +1,9 @@
 """The pool classes' Python surface: construction, arguments, docstrings.
 Nothing here creates an account."""
 
-import platform
-
 import pytest
 
 import sandrig
-
-ON_PYPY = platform.python_implementation() == "PyPy"
 
 
 def test_class_docstrings_and_signatures():
