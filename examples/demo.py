@@ -3,6 +3,7 @@
 (as root) a real UNIX account from the pool running a bash session."""
 
 import os
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -77,8 +78,22 @@ def pool_tour() -> None:
     output = b""
     while chunk := session.read():
         output += chunk
-    show("bash said", output.decode().strip())
+    # bash runs on a pseudo-terminal: it echoes the input and shows prompts,
+    # with a few terminal control sequences that are dropped here.
+    transcript = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", output.decode()).replace("\r", "")
+    print("bash session transcript:")
+    for line in transcript.strip().splitlines():
+        print(f"  | {line}")
     session.close()
+    show("after close(), read()", "ValueError: " + read_error(session))
+
+
+def read_error(session) -> str:
+    try:
+        session.read()
+    except ValueError as error:
+        return str(error)
+    return "no error"
 
 
 def run_pool_tour_isolated() -> None:
