@@ -43,11 +43,11 @@ struct NewEntry {
 std::expected<NewEntry, std::string> locate_new_entry(const TerminalContext& context,
                                                       std::string_view command,
                                                       const std::string& arg) {
+  // The current directory is checked like any other parent: it may have
+  // been removed since the last cd.
   const std::size_t separator = arg.find_last_of("/\\");
-  if (separator == std::string::npos) return NewEntry{context.cwd, arg};
-
-  NewEntry entry{context.cwd, arg.substr(separator + 1)};
-  if (separator > 0) {
+  NewEntry entry{context.cwd, separator == std::string::npos ? arg : arg.substr(separator + 1)};
+  if (separator != std::string::npos && separator > 0) {
     auto parent = get_target_inode(context, std::string_view(arg).substr(0, separator));
     if (!parent) return std::unexpected(std::move(parent.error()));
     entry.parent = *parent;

@@ -13,6 +13,10 @@ class LineReader {
 
   bool at_end() const { return pos_ == line_.size(); }
   char peek() const { return line_[pos_]; }
+  // True if the next two characters are a backslash and a newline.
+  bool at_line_continuation() const {
+    return line_.substr(pos_).starts_with("\\\n");
+  }
   std::optional<char> next() {
     if (at_end()) return std::nullopt;
     return line_[pos_++];
@@ -23,11 +27,16 @@ class LineReader {
   std::size_t pos_ = 0;
 };
 
-// Skips blanks and comments; false once the line is used up.
+// Skips blanks, comments and line continuations; false once the line is
+// used up. A continuation between words joins the lines without starting a
+// word, so it yields no empty word and a "#" after it still starts a comment.
 bool skip_to_word(LineReader& in) {
   while (!in.at_end()) {
     char c = in.peek();
     if (is_blank(c)) {
+      in.next();
+    } else if (in.at_line_continuation()) {
+      in.next();
       in.next();
     } else if (c == '#') {
       while (auto skipped = in.next()) {

@@ -140,7 +140,10 @@ INSTANTIATE_TEST_SUITE_P(
         err({}, "mkdir docs/", "mkdir: cannot create directory 'docs/': Resource already exists"),
         err({}, "mkdir .", "mkdir: cannot create directory '.': Resource already exists"),
         err({}, "touch /", "touch: cannot create file '/': Resource already exists"),
-        ok({"mkdir d extra"}, "ls d", "")));
+        ok({"mkdir d extra"}, "ls d", ""),
+        // a removed current directory is a parent that cannot be read
+        err({"mkdir gone", "cd gone", "rm /gone"}, "mkdir x", "mkdir: cannot access '4': Inode not found"),
+        err({"mkdir gone", "cd gone", "rm /gone"}, "touch /x", "touch: cannot access '4': Inode not found")));
 
 INSTANTIATE_TEST_SUITE_P(
     Rm, TerminalLineTest,

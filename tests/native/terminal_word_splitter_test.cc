@@ -49,6 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
         // backslashes outside quotes
         SplitCase{R"(a\ b)", {"a b"}}, SplitCase{R"(\'\"\\\#)", {R"('"\#)"}},
         SplitCase{"a\\\nb", {"ab"}}, SplitCase{R"(\#x)", {"#x"}},
+        // a continuation between words starts no word
+        SplitCase{"cd \\\n", {"cd"}}, SplitCase{"a \\\n#c", {"a"}},
         // joined sections
         SplitCase{R"(a"b c"d)", {"ab cd"}}, SplitCase{R"('a'"b"c)", {"abc"}},
         SplitCase{R"(echo 'a b' "c\"d" e\ f)", {"echo", "a b", "c\"d", "e f"}},
