@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "pybinding/owned_ref.h"
+
 namespace sandrig::py {
 namespace {
 
@@ -45,6 +47,18 @@ PyResult<void> check_positional_count(std::string_view function,
   return raise_binding_error(function, problem);
 }
 
+// As raise_binding_error, for a problem that quotes a keyword as given:
+// the key is formatted by the interpreter, so a name that is not valid
+// UTF-8 or holds a NUL character is reported whole.
+PyResult<void> raise_keyword_error(std::string_view function, const char* problem, PyObject* key) {
+  std::string prefix(function);
+  prefix.append("() ").append(problem).append(" '");
+  OwnedRef message = OwnedRef::steal(PyUnicode_FromFormat("%s%U'", prefix.c_str(), key));
+  if (!message) return error_is_set();
+  PyErr_SetObject(PyExc_TypeError, message.get());
+  return error_is_set();
+}
+
 PyResult<void> bind_keywords(std::string_view function, std::span<const Parameter> parameters,
                              PyObject* kwargs, std::span<PyObject*> bound) {
   Py_ssize_t position = 0;
@@ -52,17 +66,17 @@ PyResult<void> bind_keywords(std::string_view function, std::span<const Paramete
   PyObject* value = nullptr;
   while (PyDict_Next(kwargs, &position, &key, &value)) {
     if (!PyUnicode_Check(key)) return raise_binding_error(function, "keywords must be strings");
-    Py_ssize_t length = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &length);
-    if (utf8 == nullptr) return error_is_set();
-    std::string_view name(utf8, static_cast<std::size_t>(length));
+    // Compared without encoding the key, which may hold lone surrogates.
     std::size_t index = 0;
-    while (index < parameters.size() && name != parameters[index].name) ++index;
+    while (index < parameters.size() &&
+           PyUnicode_CompareWithASCIIString(key, parameters[index].name) != 0) {
+      ++index;
+    }
     if (index == parameters.size()) {
-      return raise_binding_error(function, "got an unexpected keyword argument " + quoted(name));
+      return raise_keyword_error(function, "got an unexpected keyword argument", key);
     }
     if (bound[index] != nullptr) {
-      return raise_binding_error(function, "got multiple values for argument " + quoted(name));
+      return raise_keyword_error(function, "got multiple values for argument", key);
     }
     bound[index] = value;
   }

@@ -69,7 +69,12 @@ PyResult<std::size_t> size_argument(PyObject* value, const char* name) {
     return error_is_set();
   }
   std::size_t size = PyLong_AsSize_t(index.get());
-  if (size == static_cast<std::size_t>(-1) && PyErr_Occurred()) return prefix_type_error(name);
+  if (size == static_cast<std::size_t>(-1) && PyErr_Occurred()) {
+    // One wording on every interpreter; theirs differ for this case.
+    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return prefix_type_error(name);
+    PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C size_t");
+    return error_is_set();
+  }
   return size;
 }
 

@@ -17,9 +17,13 @@ namespace sandrig::py {
 
 // The memory layout of a Python object that holds one native value of type
 // T, constructed in place inside the object and destroyed with it.
+// `constructed` is false in an object that was allocated without going
+// through Native<T>::create: PyPy lets object.__new__(cls) allocate any
+// class, leaving zeroed storage that holds no value.
 template <typename T>
 struct Instance {
   PyObject_HEAD
+  bool constructed;
   alignas(T) std::byte storage[sizeof(T)];
 };
 
@@ -51,6 +55,7 @@ class Native {
     PyObject* object = allocated->release();
     try {
       std::construct_at(pointer(object), std::forward<Args>(args)...);
+      instance(object)->constructed = true;
     } catch (...) {
       free_object(object);
       throw;
@@ -61,6 +66,9 @@ class Native {
   // The value of an object created by create() (its type already checked).
   static T& value(PyObject* object) { return *pointer(object); }
 
+  // Whether the object (of this layout) holds a value, i.e. came from create().
+  static bool constructed(PyObject* object) { return instance(object)->constructed; }
+
   // tp_dealloc: destroys the value, frees the object and gives back its
   // type reference.
   static void destroy(PyObject* object) noexcept { destroy_with(object, nullptr); }
@@ -70,6 +78,12 @@ class Native {
   // through the interpreter's unraisable hook, since nobody can catch it
   // here; an exception already pending in the caller is preserved.
   static void destroy_with(PyObject* object, void (*finish)(T&)) noexcept {
+    if (!constructed(object)) {
+      // No value to destroy, and the allocation that made the object is not
+      // known to have taken a type reference: none is given back.
+      Py_TYPE(object)->tp_free(object);
+      return;
+    }
     PyObject* type = nullptr;
     PyObject* value = nullptr;
     PyObject* traceback = nullptr;
@@ -89,6 +103,10 @@ class Native {
   }
 
  private:
+  static Instance<T>* instance(PyObject* object) {
+    return reinterpret_cast<Instance<T>*>(object);
+  }
+
   static T* pointer(PyObject* object) {
     return std::launder(reinterpret_cast<T*>(reinterpret_cast<Instance<T>*>(object)->storage));
   }
@@ -100,8 +118,34 @@ class Native {
   }
 };
 
+// Raises the TypeError for an instance that holds no value (see Instance).
+inline std::unexpected<ErrorIsSet> raise_not_constructed(PyObject* object) {
+  PyErr_Format(PyExc_TypeError, "'%s' object was not created by its constructor",
+               Py_TYPE(object)->tp_name);
+  return error_is_set();
+}
+
+// raise_not_constructed for the argument `name`, prefixed like every
+// argument conversion's TypeError.
+inline std::unexpected<ErrorIsSet> raise_not_constructed(PyObject* object, const char* name) {
+  PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object was not created by its constructor",
+               name, Py_TYPE(object)->tp_name);
+  return error_is_set();
+}
+
+// For a constructor (tp_new): refuses to build the class `id` into any
+// other type, which PyPy would otherwise let `Cls.__new__(Other)` do.
+inline PyResult<void> require_class(PyTypeObject* type, ClassId id) {
+  auto own = class_type(id);
+  if (!own) return error_is_set();
+  if (type == *own) return {};
+  PyErr_Format(PyExc_TypeError, "%s.__new__(%s): %s is not a subtype of %s", (*own)->tp_name,
+               type->tp_name, type->tp_name, (*own)->tp_name);
+  return error_is_set();
+}
+
 // The native value of `self`, after checking that it is an instance of
-// the class `id` (TypeError naming the class otherwise).
+// the class `id` (TypeError naming the class otherwise) that holds a value.
 template <typename T>
 PyResult<T*> self_value(PyObject* self, ClassId id) {
   auto type = class_type(id);
@@ -110,6 +154,7 @@ PyResult<T*> self_value(PyObject* self, ClassId id) {
     raise_wrong_type(self, (*type)->tp_name);
     return error_is_set();
   }
+  if (!Native<T>::constructed(self)) return raise_not_constructed(self);
   return &Native<T>::value(self);
 }
 

@@ -33,6 +33,7 @@ PyObject* unit_result(const fs::IoResult<void>& result) {
 
 PyObject* fs_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   if (!bind_into("PyFs.__new__", {}, args, kwargs, {})) return nullptr;
+  if (!require_class(type, ClassId::PyFs)) return nullptr;
   auto object = Fs::create(type, std::make_shared<fs::FileSystem>());
   return object ? object->release() : nullptr;
 }
@@ -195,6 +196,7 @@ PyResult<std::shared_ptr<fs::FileSystem>> filesystem_argument(PyObject* value, c
   if (!type) return error_is_set();
   auto object = instance_argument(value, name, *type);
   if (!object) return error_is_set();
+  if (!Fs::constructed(*object)) return raise_not_constructed(*object, name);
   return Fs::value(*object);
 }
 

@@ -26,6 +26,7 @@ PyObject* term_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   static constexpr Parameter kParameters[] = {{"fs"}};
   auto bound = bind_arguments("PyTerm.__new__", kParameters, args, kwargs);
   if (!bound) return nullptr;
+  if (!require_class(type, ClassId::PyTerm)) return nullptr;
   auto fs = filesystem_argument((*bound)[0], "fs");
   if (!fs) return nullptr;
   auto object = Terminals::create(type, kPoisonMessage, std::move(*fs));

@@ -25,6 +25,7 @@ PyObject* pool_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   static constexpr Parameter kParameters[] = {{"user_count", false}};
   auto bound = bind_arguments("PyUserPool.__new__", kParameters, args, kwargs);
   if (!bound) return nullptr;
+  if (!require_class(type, ClassId::PyUserPool)) return nullptr;
   auto user_count = optional_argument((*bound)[0], "user_count", size_argument);
   if (!user_count) return nullptr;
   auto object = Pools::create(type, pool::UserPool::make_shared(user_count->value_or(kDefaultUserCount)));

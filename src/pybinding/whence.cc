@@ -47,9 +47,14 @@ PyObject* whence_int(PyObject* self) {
 // is left to the interpreter's defaults.
 PyObject* whence_richcompare(PyObject* self, PyObject* other, int op) {
   if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+  auto type = class_type(ClassId::Whence);
+  if (!type) return nullptr;
+  // An empty shell (see Instance) equals nothing but itself.
+  if (PyObject_TypeCheck(self, *type) && !Members::constructed(self)) Py_RETURN_NOTIMPLEMENTED;
   auto whence = self_value<Whence>(self, ClassId::Whence);
   if (!whence) return nullptr;
-  if (PyObject_TypeCheck(other, Py_TYPE(self))) {
+  if (PyObject_TypeCheck(other, *type)) {
+    if (!Members::constructed(other)) Py_RETURN_NOTIMPLEMENTED;
     bool equal = **whence == Members::value(other);
     return PyBool_FromLong((op == Py_EQ) == equal ? 1 : 0);
   }
@@ -105,6 +110,7 @@ PyResult<Whence> whence_argument(PyObject* value, const char* name) {
   if (!type) return error_is_set();
   auto object = instance_argument(value, name, *type);
   if (!object) return error_is_set();
+  if (!Members::constructed(*object)) return raise_not_constructed(*object, name);
   return Members::value(*object);
 }
 
