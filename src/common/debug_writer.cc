@@ -25,7 +25,27 @@ std::size_t decode_utf8(std::string_view text, std::size_t i, char32_t& code_poi
   return length;
 }
 
-bool is_control(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
+// Characters that show nothing of themselves: controls, separators other
+// than the ASCII space, invisible format characters, private use and
+// noncharacters. Written as code points, a name that holds one is legible.
+bool is_unprintable(char32_t c) {
+  struct Range {
+    char32_t first, last;
+  };
+  static constexpr Range kRanges[] = {
+      {0x0000, 0x001F}, {0x007F, 0x00A0}, {0x00AD, 0x00AD}, {0x034F, 0x034F},
+      {0x061C, 0x061C}, {0x115F, 0x1160}, {0x1680, 0x1680}, {0x17B4, 0x17B5},
+      {0x180B, 0x180F}, {0x2000, 0x200F}, {0x2028, 0x202F}, {0x205F, 0x206F},
+      {0x3000, 0x3000}, {0x3164, 0x3164}, {0xD800, 0xF8FF}, {0xFDD0, 0xFDEF},
+      {0xFE00, 0xFE0F}, {0xFEFF, 0xFEFF}, {0xFFA0, 0xFFA0}, {0xFFF0, 0xFFFB},
+      {0xE0000, 0xE0FFF}, {0xF0000, 0x10FFFF},
+  };
+  if ((c & 0xFFFE) == 0xFFFE) return true;  // the two noncharacters of every plane
+  for (const Range& range : kRanges) {
+    if (c >= range.first && c <= range.last) return true;
+  }
+  return false;
+}
 
 void escape_code_point(std::string& out, char32_t c) {
   char buffer[16];
@@ -136,7 +156,7 @@ DebugWriter& DebugWriter::quoted(std::string_view text) {
       case '\r': out_ += "\\r"; break;
       case '\n': out_ += "\\n"; break;
       default:
-        if (is_control(c)) {
+        if (is_unprintable(c)) {
           escape_code_point(out_, c);
         } else {
           out_.append(text.substr(i, length));
