@@ -58,6 +58,33 @@ class FileActions {
   posix_spawn_file_actions_t actions_;
 };
 
+// posix_spawn attributes that start the child with an empty signal mask
+// and SIGPIPE and SIGXFSZ at their defaults. The interpreter ignores both
+// for itself, and an ignored signal stays ignored across exec: a shell
+// would pass that on, and `yes | head -1` would print a broken-pipe error
+// instead of ending quietly.
+class SpawnAttributes {
+ public:
+  SpawnAttributes() {
+    ::posix_spawnattr_init(&attributes_);
+    sigset_t set;
+    sigemptyset(&set);
+    ::posix_spawnattr_setsigmask(&attributes_, &set);
+    sigaddset(&set, SIGPIPE);
+    sigaddset(&set, SIGXFSZ);
+    ::posix_spawnattr_setsigdefault(&attributes_, &set);
+    ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+  ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+
+  const posix_spawnattr_t* get() const { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_;
+};
+
 }  // namespace
 
 std::expected<ChildProcess, int> ChildProcess::spawn(const std::vector<std::string>& argv) {
@@ -82,8 +109,9 @@ std::expected<ChildProcess, int> ChildProcess::spawn(const std::vector<std::stri
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
 
+  const SpawnAttributes attributes;
   pid_t pid = -1;
-  if (const int rc = ::posix_spawnp(&pid, args[0], actions.get(), nullptr, args.data(), environ);
+  if (const int rc = ::posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), environ);
       rc != 0) {
     return std::unexpected(rc);
   }

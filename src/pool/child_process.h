@@ -26,7 +26,8 @@ struct ExitStatus {
 class ChildProcess {
  public:
   // Starts argv[0], searched for through PATH, with argv as its arguments
-  // and the process's environment; returns the host error number on failure.
+  // and the process's environment, an empty signal mask and SIGPIPE and
+  // SIGXFSZ at their defaults; returns the host error number on failure.
   static std::expected<ChildProcess, int> spawn(const std::vector<std::string>& argv);
 
   ChildProcess(ChildProcess&& other) noexcept;

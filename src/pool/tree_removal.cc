@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -15,8 +16,22 @@ namespace sandrig::pool {
 
 namespace {
 
+// The tree under a home directory is built by the account that used it,
+// so its depth is unbounded: the walk keeps its path on the heap, not on
+// the call stack, and holds at most this many directories open at once.
+constexpr std::size_t kMaxOpenDirectories = 32;
+
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// One directory on the path being emptied.
+struct Level {
+  UniqueFd fd;  // closed while the level is far above the deepest one
+  dev_t device;
+  ino_t inode;
+  std::string name;                // its entry in the level above
+  std::vector<std::string> names;  // entries not yet removed
 };
 
 // The names in the directory open as `fd` (without "." and ".."), or
@@ -36,6 +51,27 @@ bool list_entries(const UniqueFd& fd, std::vector<std::string>& names) {
   return true;
 }
 
+// Opens the directory `name` of `parent` without following a link, and
+// lists it.
+bool enter(int parent, const std::string& name, Level& level) {
+  level.fd = UniqueFd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info;
+  if (!level.fd.valid() || ::fstat(level.fd.get(), &info) != 0) return false;
+  level.device = info.st_dev;
+  level.inode = info.st_ino;
+  level.name = name;
+  return list_entries(level.fd, level.names);
+}
+
+// Reopens the closed level `above` through ".." of the open `below`; it
+// must still be the very directory that was entered.
+bool reopen(Level& above, const Level& below) {
+  above.fd = UniqueFd(::openat(below.fd.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct stat info;
+  return above.fd.valid() && ::fstat(above.fd.get(), &info) == 0 && info.st_dev == above.device &&
+         info.st_ino == above.inode;
+}
+
 }  // namespace
 
 bool remove_tree_at(int dir_fd, const std::string& name) {
@@ -45,15 +81,36 @@ bool remove_tree_at(int dir_fd, const std::string& name) {
   if (::fstatat(dir_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
   if (!S_ISDIR(info.st_mode)) return ::unlinkat(dir_fd, name.c_str(), 0) == 0;
 
-  UniqueFd child(::openat(dir_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!child.valid()) return false;
-  std::vector<std::string> names;
-  if (!list_entries(child, names)) return false;
-  for (const std::string& entry : names) {
-    if (!remove_tree_at(child.get(), entry)) return false;
+  std::vector<Level> path(1);
+  if (!enter(dir_fd, name, path.back())) return false;
+  while (!path.empty()) {
+    Level& level = path.back();
+    if (level.names.empty()) {
+      // Emptied: remove it from the level above, reopened if need be.
+      int parent = dir_fd;
+      if (path.size() > 1) {
+        Level& above = path[path.size() - 2];
+        if (!above.fd.valid() && !reopen(above, level)) return false;
+        parent = above.fd.get();
+      }
+      const std::string emptied = std::move(level.name);
+      path.pop_back();
+      if (::unlinkat(parent, emptied.c_str(), AT_REMOVEDIR) != 0) return false;
+      continue;
+    }
+    const std::string entry = std::move(level.names.back());
+    level.names.pop_back();
+    if (::fstatat(level.fd.get(), entry.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (!S_ISDIR(info.st_mode)) {
+      if (::unlinkat(level.fd.get(), entry.c_str(), 0) != 0) return false;
+      continue;
+    }
+    const int parent = level.fd.get();
+    path.emplace_back();  // invalidates `level`
+    if (!enter(parent, entry, path.back())) return false;
+    if (path.size() > kMaxOpenDirectories) path[path.size() - 1 - kMaxOpenDirectories].fd.reset();
   }
-  child.reset();
-  return ::unlinkat(dir_fd, name.c_str(), AT_REMOVEDIR) == 0;
+  return true;
 }
 
 }  // namespace sandrig::pool

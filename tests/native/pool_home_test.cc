@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -175,6 +176,47 @@ TEST_F(PoolHome, HomeIsOwnedByUidAsUserAndGroup) {
   struct stat parent;
   ASSERT_EQ(::stat(root_.c_str(), &parent), 0);
   EXPECT_EQ(parent.st_uid, 0u);  // the parent is not given away
+}
+
+TEST_F(PoolHome, AnyDepthIsRemovedOnASmallStackWithFewDescriptors) {
+  // An earlier holder may leave a chain of directories of any depth.
+  ASSERT_TRUE(prepare().has_value());
+  int fd = ::open((root_ / "test_A").c_str(), O_RDONLY | O_DIRECTORY);
+  for (int level = 0; level < 4000 && fd >= 0; ++level) {
+    ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+    if (level % 100 == 0) ::close(::openat(fd, "file", O_CREAT | O_WRONLY, 0644));
+    const int deeper = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    fd = deeper;
+  }
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  const auto open_fds = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+  const auto fds_before = open_fds();
+
+  // A thread with a small stack, as threads get on some C libraries.
+  struct Call {
+    std::string root;
+    std::expected<std::string, std::string> home;
+  } call{root_.string(), std::unexpected("not run")};
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 128 * 1024);
+  pthread_t thread;
+  ASSERT_EQ(::pthread_create(
+                &thread, &attr,
+                [](void* raw) -> void* {
+                  auto* c = static_cast<Call*>(raw);
+                  c->home = prepare_home(c->root, "test_A", ::geteuid());
+                  return nullptr;
+                },
+                &call),
+            0);
+  ::pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+  ASSERT_TRUE(call.home.has_value()) << call.home.error();
+  EXPECT_TRUE(fs::is_empty(*call.home));
+  EXPECT_EQ(open_fds(), fds_before);
 }
 
 TEST_F(PoolHome, ANonUtf8PathIsRefused) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 
@@ -45,6 +46,26 @@ TEST(PoolHostCommand, SignalledCommandHasNoExitCode) {
   ASSERT_TRUE(result.has_value());
   EXPECT_EQ(result->status.code, std::nullopt);
   EXPECT_FALSE(result->status.success());
+}
+
+TEST(PoolHostCommand, ChildStartsWithDefaultSignalsWhateverTheParentIgnoresOrBlocks) {
+  // As in the interpreter, which ignores SIGPIPE; a caller may block more.
+  struct sigaction ignore {}, previous {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &previous), 0);
+  sigset_t blocked, saved;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGTERM);
+  ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &saved), 0);
+  auto result = run_host_command({"grep", "-E", "^Sig(Ign|Blk)", "/proc/self/status"});
+  ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  ::sigaction(SIGPIPE, &previous, nullptr);
+  ASSERT_TRUE(result.has_value());
+  unsigned long long blocked_mask = ~0ull, ignored_mask = ~0ull;
+  ASSERT_EQ(std::sscanf(result->out.c_str(), "SigBlk: %llx SigIgn: %llx", &blocked_mask, &ignored_mask), 2)
+      << result->out;
+  EXPECT_EQ(blocked_mask, 0u);
+  EXPECT_EQ(ignored_mask & (1ull << (SIGPIPE - 1)), 0u);
 }
 
 TEST(PoolHostCommand, MissingProgramReportsTheHostError) {
