@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "fs/file_system.h"
@@ -60,20 +61,30 @@ void FileHandle::close_quietly() noexcept {
   }
 }
 
-template <typename Take>
-IoResult<std::size_t> FileHandle::read_remaining(Take take) {
-  if (!id_) return fail_with(IoErrorKind::InvalidFileDescriptor);
-  if (!type_.contains(FileHandleType::READ)) return fail_with(IoError::operation_not_supported("read"));
+template <typename Use>
+auto FileHandle::with_file(Use use) {
+  using Result = std::invoke_result_t<Use, const File&>;
+  if (!id_) return Result(std::unexpected(IoError(IoErrorKind::InvalidFileDescriptor)));
   IoResult<EntryGuard> entry = fs_->resolve(*id_);
-  if (!entry) return fail_with(entry.error());
+  if (!entry) return Result(std::unexpected(entry.error()));
   const ReadGuard<INodeKind> data = (*entry)->read();
   const File* file = data->as_file();
-  if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
-  const std::span<const std::uint8_t> bytes = file->data.data.view();
-  const std::size_t start = std::min(offset_, bytes.size());
-  const std::size_t count = take(bytes.subspan(start));
-  offset_ = start + count;
-  return count;
+  if (file == nullptr) return Result(std::unexpected(IoError(IoErrorKind::NotAFile)));
+  return use(*file);
+}
+
+template <typename Take>
+IoResult<std::size_t> FileHandle::read_remaining(Take take) {
+  if (id_ && !type_.contains(FileHandleType::READ)) {
+    return fail_with(IoError::operation_not_supported("read"));
+  }
+  return with_file([&](const File& file) -> IoResult<std::size_t> {
+    const std::span<const std::uint8_t> bytes = file.data.data.view();
+    const std::size_t start = std::min(offset_, bytes.size());
+    const std::size_t count = take(bytes.subspan(start));
+    offset_ = start + count;
+    return count;
+  });
 }
 
 IoResult<std::size_t> FileHandle::read(std::span<std::uint8_t> buffer) {
@@ -127,41 +138,33 @@ IoResult<std::size_t> FileHandle::write(std::span<const std::uint8_t> bytes) {
 }
 
 IoResult<void> FileHandle::seek(SeekOrigin origin, std::size_t offset) {
-  if (!id_) return fail_with(IoErrorKind::InvalidFileDescriptor);
-  IoResult<EntryGuard> entry = fs_->resolve(*id_);
-  if (!entry) return fail_with(entry.error());
-  const ReadGuard<INodeKind> data = (*entry)->read();
-  const File* file = data->as_file();
-  if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
-  const std::size_t length = file->data.data.size();
-  std::size_t target = 0;
-  switch (origin) {
-    case SeekOrigin::Start: target = offset; break;
-    case SeekOrigin::End: target = offset > length ? 0 : length - offset; break;
-    case SeekOrigin::Current:
-      target = offset > std::numeric_limits<std::size_t>::max() - offset_
-                   ? std::numeric_limits<std::size_t>::max()
-                   : offset_ + offset;
-      break;
-  }
-  offset_ = std::min(target, length);
-  return {};
+  return with_file([&](const File& file) -> IoResult<void> {
+    const std::size_t length = file.data.data.size();
+    std::size_t target = 0;
+    switch (origin) {
+      case SeekOrigin::Start: target = offset; break;
+      case SeekOrigin::End: target = offset > length ? 0 : length - offset; break;
+      case SeekOrigin::Current:
+        target = offset > std::numeric_limits<std::size_t>::max() - offset_
+                     ? std::numeric_limits<std::size_t>::max()
+                     : offset_ + offset;
+        break;
+    }
+    offset_ = std::min(target, length);
+    return {};
+  });
 }
 
 IoResult<void> FileHandle::close() {
-  if (!id_) return fail_with(IoErrorKind::InvalidFileDescriptor);
-  IoResult<EntryGuard> entry = fs_->resolve(*id_);
-  if (!entry) return fail_with(entry.error());
-  const ReadGuard<INodeKind> data = (*entry)->read();
-  const File* file = data->as_file();
-  if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
-  if (type_.contains(FileHandleType::WRITE)) {
-    file->lock.release_write();
-  } else {
-    file->lock.release_read();
-  }
-  id_.reset();
-  return {};
+  return with_file([&](const File& file) -> IoResult<void> {
+    if (type_.contains(FileHandleType::WRITE)) {
+      file.lock.release_write();
+    } else {
+      file.lock.release_read();
+    }
+    id_.reset();
+    return {};
+  });
 }
 
 void FileHandle::write_debug(DebugWriter& out) const {

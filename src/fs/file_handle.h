@@ -71,6 +71,10 @@ class FileHandle {
   // returns how many it consumed, and the position moves by that many.
   template <typename Take>
   IoResult<std::size_t> read_remaining(Take take);
+  // Shared steps of read, seek and close: checks that the handle is open and
+  // its node is a file, then returns `use(file)` under the node's read lock.
+  template <typename Use>
+  auto with_file(Use use);
 
   std::optional<InodeId> id_;
   FileHandleType type_;
