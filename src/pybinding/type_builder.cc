@@ -142,7 +142,7 @@ bool document_method(PyObject* type, const PyMethodDef& method) {
   return bound && PyObject_SetAttrString(type, method.ml_name, bound.get()) == 0;
 }
 
-// Gives every plain method of the spec's method table its adapter.
+// Gives every plain method of the type's method table its adapter.
 bool document_methods(PyObject* type, const PyType_Spec& spec) {
   for (const PyType_Slot* slot = spec.slots; slot->slot != 0; ++slot) {
     if (slot->slot != Py_tp_methods) continue;
