@@ -1,10 +1,14 @@
 #!/bin/sh
 # Runs a command where it may create host accounts and home directories
-# without touching the host: inside a private mount namespace, /etc is a
-# tmpfs copy of the real one and /tmp, /var/log and the mail spools are
-# fresh tmpfs mounts, all gone when the command ends. Accounts created in
-# here get uids from a random high range, so `pkill -u` of a test account
-# cannot reach a process of a real account or of a concurrent run.
+# without touching the host: inside private mount, PID and IPC namespaces,
+# /etc is a tmpfs copy of the real one and /tmp, /var/tmp, /dev/shm,
+# /run/lock, /var/log and the mail spools are fresh tmpfs mounts, all gone
+# when the command ends. The command sees only its own processes (its own
+# /proc) and System V IPC objects, and every process it starts ends with
+# it: the namespace's first process, this script, waits for the command
+# and reaps whatever is left to it. Accounts created in here get uids from
+# a random high range, so no test account matches a real one or that of a
+# concurrent run.
 #
 #   tests/isolated.sh COMMAND [ARGUMENT...]
 #
@@ -21,11 +25,16 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 if [ "${SANDRIG_ISOLATED_INNER:-}" != 1 ]; then
-    SANDRIG_ISOLATED_INNER=1 exec unshare -m --propagation private -- "$0" "$@"
+    SANDRIG_ISOLATED_INNER=1 exec unshare -m -p -i -f --mount-proc --propagation private -- "$0" "$@"
 fi
 unset SANDRIG_ISOLATED_INNER
 
 mount -t tmpfs -o mode=0755 sandrig-log /var/log
+for shared in /var/tmp /dev/shm /run/lock; do
+    if [ -d "$shared" ] && [ ! -L "$shared" ]; then
+        mount -t tmpfs -o mode=1777 sandrig-shared "$shared"
+    fi
+done
 
 # A fresh /tmp. A working directory under /tmp (a checkout made there) stays
 # reachable: it is held at a private spot while the new /tmp goes on, then
@@ -65,4 +74,9 @@ printf 'UID_MIN %d\nUID_MAX %d\nGID_MIN %d\nGID_MAX %d\n' \
     "$base" $((base + 9999)) "$base" $((base + 9999)) >> /etc/login.defs
 
 export SANDRIG_ISOLATED=1
-exec "$@"
+# Not exec'ed: as the namespace's first process this shell adopts every
+# orphan and reaps it while it waits, so a killed process does not linger
+# as a zombie. When it exits, the kernel kills whatever is left in here.
+status=0
+"$@" || status=$?
+exit "$status"

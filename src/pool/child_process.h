@@ -19,16 +19,28 @@ struct ExitStatus {
   bool success() const { return code == 0; }
 };
 
-// A running program started without a shell, its standard input, output
-// and error each connected to a pipe whose parent end this object owns.
-// Every pipe end is close-on-exec, so no other child inherits them. A
-// child that was never waited for is killed and reaped on destruction.
+// A function run in a forked child in place of a program; what it returns
+// is the child's exit status. The child of a multi-threaded process has a
+// single thread and may inherit locks that other threads held, so the
+// function may make async-signal-safe calls only.
+using ChildTask = int (*)(const void* context);
+
+// A child process started without a shell, its standard input, output and
+// error each connected to a pipe whose parent end this object owns. The
+// child starts with an empty signal mask, every caught signal and SIGPIPE
+// and SIGXFSZ at their defaults, and no descriptor other than 0, 1 and 2:
+// nothing the parent holds open leaks into it. A child that was never
+// waited for is killed and reaped on destruction.
 class ChildProcess {
  public:
   // Starts argv[0], searched for through PATH, with argv as its arguments
-  // and the process's environment, an empty signal mask and SIGPIPE and
-  // SIGXFSZ at their defaults; returns the host error number on failure.
+  // and the process's environment; returns the host error number when the
+  // child cannot be made or the program cannot be executed.
   static std::expected<ChildProcess, int> spawn(const std::vector<std::string>& argv);
+
+  // Runs `task(context)` in a forked child; returns the host error number
+  // when the child cannot be made. `context` must stay valid until then.
+  static std::expected<ChildProcess, int> fork_task(ChildTask task, const void* context);
 
   ChildProcess(ChildProcess&& other) noexcept;
   ChildProcess& operator=(ChildProcess&& other) noexcept;
@@ -58,6 +70,7 @@ class ChildProcess {
 
  private:
   ChildProcess() = default;
+  static std::expected<ChildProcess, int> start_child(const void* start, bool report_exec);
   void kill_and_reap() noexcept;
 
   pid_t pid_ = -1;

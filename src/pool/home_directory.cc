@@ -38,12 +38,15 @@ bool make_directories(const std::string& path, bool& created) {
 }
 
 // Creates and opens `root`, then checks it as the descriptor sees it: a
-// directory of the effective user that no one else may write to.
+// directory of the effective user that no one else may write to. A link
+// at `root` itself is refused, not followed: in a shared /tmp anyone could
+// have put it there, pointing at a folder of root's choosing. Links among
+// the ancestors (/tmp itself) are followed.
 std::expected<UniqueFd, std::string> open_root(const std::string& root) {
   const std::string failure = "Failed to create the parent folder of the temporary home directory";
   bool created = false;
   if (!make_directories(root, created)) return std::unexpected(failure);
-  UniqueFd fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.valid()) return std::unexpected(failure);
   struct stat info;
   if (::fstat(fd.get(), &info) != 0) return std::unexpected(failure);
@@ -81,6 +84,16 @@ std::expected<std::string, std::string> canonical_path(const std::string& path) 
   return std::string(resolved.get());
 }
 
+// True when `path` names, without a link at its end, the very directory
+// open as `fd`: the path is what callers get, so it must not lead to any
+// other directory than the one prepared.
+bool names_directory(const std::string& path, const UniqueFd& fd) {
+  UniqueFd reopened(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat expected, found;
+  return reopened.valid() && ::fstat(fd.get(), &expected) == 0 && ::fstat(reopened.get(), &found) == 0 &&
+         expected.st_dev == found.st_dev && expected.st_ino == found.st_ino;
+}
+
 }  // namespace
 
 std::expected<std::string, std::string> prepare_home(std::string_view root, std::string_view name,
@@ -104,6 +117,10 @@ std::expected<std::string, std::string> prepare_home(std::string_view root, std:
 
   auto home = canonical_path(root_path + "/" + entry);
   if (!home) return std::unexpected(home.error());
+  if (!names_directory(*home, *home_fd)) {
+    return std::unexpected("Failed to canonicalize the path: " + *home +
+                           " does not lead to the prepared home directory");
+  }
   if (!is_valid_utf8(*home)) return std::unexpected("Failed to convert the path to a valid utf-8 string");
 
   // Through the descriptor of the directory just made: never via a link.

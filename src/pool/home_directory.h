@@ -11,10 +11,12 @@ namespace sandrig::pool {
 inline constexpr std::string_view kHomeRoot = "/tmp/tmp_user_home";
 
 // Prepares an empty home directory `root`/`name` owned by `uid` (user and
-// group), deleting whatever was there, and returns its canonical path.
-// `root` must resolve to a directory owned by the effective user that no
-// one else can write to, so nobody else can plant links or swap entries
-// under it; the home directory is never writable by others.
+// group), deleting whatever was there, and returns its canonical path,
+// checked to lead to that very directory. `root` must be a directory (not
+// a link to one) owned by the effective user that no one else can write
+// to, so nobody else can plant links or swap entries under it; every step
+// below it works relative to its descriptor. The home directory is never
+// writable by others.
 std::expected<std::string, std::string> prepare_home(std::string_view root, std::string_view name,
                                                      std::uint32_t uid);
 

@@ -34,23 +34,6 @@ struct Level {
   std::vector<std::string> names;  // entries not yet removed
 };
 
-// The names in the directory open as `fd` (without "." and ".."), or
-// nothing when it cannot be listed.
-bool list_entries(const UniqueFd& fd, std::vector<std::string>& names) {
-  const int listing_fd = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0);
-  if (listing_fd < 0) return false;
-  std::unique_ptr<DIR, DirCloser> dir(::fdopendir(listing_fd));
-  if (!dir) {
-    ::close(listing_fd);
-    return false;
-  }
-  while (const dirent* entry = ::readdir(dir.get())) {
-    const std::string_view entry_name = entry->d_name;
-    if (entry_name != "." && entry_name != "..") names.emplace_back(entry_name);
-  }
-  return true;
-}
-
 // Opens the directory `name` of `parent` without following a link, and
 // lists it.
 bool enter(int parent, const std::string& name, Level& level) {
@@ -60,7 +43,7 @@ bool enter(int parent, const std::string& name, Level& level) {
   level.device = info.st_dev;
   level.inode = info.st_ino;
   level.name = name;
-  return list_entries(level.fd, level.names);
+  return list_directory(level.fd.get(), level.names);
 }
 
 // Reopens the closed level `above` through ".." of the open `below`; it
@@ -73,6 +56,23 @@ bool reopen(Level& above, const Level& below) {
 }
 
 }  // namespace
+
+bool list_directory(int dir_fd, std::vector<std::string>& names) {
+  // fdopendir takes over the descriptor it is given: a duplicate.
+  const int listing_fd = ::fcntl(dir_fd, F_DUPFD_CLOEXEC, 0);
+  if (listing_fd < 0) return false;
+  std::unique_ptr<DIR, DirCloser> dir(::fdopendir(listing_fd));
+  if (!dir) {
+    ::close(listing_fd);
+    return false;
+  }
+  ::rewinddir(dir.get());  // the duplicate shares the original's offset
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view entry_name = entry->d_name;
+    if (entry_name != "." && entry_name != "..") names.emplace_back(entry_name);
+  }
+  return true;
+}
 
 bool remove_tree_at(int dir_fd, const std::string& name) {
   // Every step works relative to an open descriptor and refuses to follow

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/internal_failure.h"
+#include "pool/account_sweep.h"
 #include "pool/host_command.h"
 #include "pool/host_error.h"
 #include "pool/stderr_line.h"
@@ -37,14 +38,23 @@ void UserPool::release_user(Mutex<UserPool>& pool, std::uint32_t uid) { pool.loc
 
 std::optional<Account> UserPool::take_account() {
   if (user_.size() == max_user_) return std::nullopt;
+  // An account used before (idle here, or adopted from the host) may still
+  // hold processes and shared objects of whoever used it last; they are
+  // cleared here, under the pool lock, before the account is recorded as in
+  // use. When that fails the allocation is refused with the lists as they
+  // were: an idle account stays on top of `free` for a later try instead of
+  // being stranded in `user`, and no other allocation of this pool can
+  // take it meanwhile.
   Account account;
   if (free_.empty()) {
     if (!(user_.size() <= max_user_)) fail("assertion failed: self.user.len() <= self.max_user");
     account.name = rng_.next_name();
-    std::optional<std::uint32_t> uid = create_account(account.name);
-    if (!uid) return std::nullopt;
-    account.uid = *uid;
+    std::optional<HostAccount> host = create_account(account.name);
+    if (!host) return std::nullopt;
+    if (host->adopted && !clear_account(host->uid)) return std::nullopt;
+    account.uid = host->uid;
   } else {
+    if (!clear_account(free_.back().uid)) return std::nullopt;
     account = std::move(free_.back());
     free_.pop_back();
   }
@@ -52,8 +62,8 @@ std::optional<Account> UserPool::take_account() {
   return account;
 }
 
-std::optional<std::uint32_t> UserPool::create_account(const std::string& name) {
-  if (std::optional<std::uint32_t> existing = userid(name)) return existing;
+std::optional<UserPool::HostAccount> UserPool::create_account(const std::string& name) {
+  if (std::optional<std::uint32_t> existing = userid(name)) return HostAccount{*existing, true};
   auto result = run_host_command({"useradd", name});
   if (!result) fail("Failed to execute the command `useradd`: " + host_error_text(result.error()));
   if (!result->status.success()) {
@@ -61,7 +71,9 @@ std::optional<std::uint32_t> UserPool::create_account(const std::string& name) {
     write_stderr_line("Failed to create the user account: " + reason);
     return std::nullopt;
   }
-  return userid(name);
+  std::optional<std::uint32_t> created = userid(name);
+  if (!created) return std::nullopt;
+  return HostAccount{*created, false};
 }
 
 void UserPool::give_back(std::uint32_t uid) {

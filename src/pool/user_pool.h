@@ -15,8 +15,10 @@ namespace sandrig::pool {
 
 // Hands out host accounts, at most `max_user` at a time: idle accounts
 // first (last given back, first out), otherwise a newly named one that is
-// adopted if it exists on the host or created with `useradd`. Accounts are
-// never deleted from the host.
+// adopted if it exists on the host or created with `useradd`. A reused or
+// adopted account is cleared of every process and shared object of its
+// earlier holder before it is handed out. Accounts are never deleted from
+// the host.
 class UserPool {
  public:
   // An empty pool for at most `user_count` accounts in use at once.
@@ -42,8 +44,14 @@ class UserPool {
   std::size_t max_user() const { return max_user_; }
 
  private:
+  // An account found on the host or created there.
+  struct HostAccount {
+    std::uint32_t uid;
+    bool adopted;  // it existed before this pool looked
+  };
+
   std::optional<Account> take_account();
-  std::optional<std::uint32_t> create_account(const std::string& name);
+  std::optional<HostAccount> create_account(const std::string& name);
   void give_back(std::uint32_t uid);
 
   std::vector<Account> user_;
