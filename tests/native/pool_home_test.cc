@@ -144,24 +144,35 @@ TEST_F(PoolHome, AParentThatIsNoDirectoryIsRefused) {
   EXPECT_EQ(home.error(), kParentFailure);
 }
 
-TEST_F(PoolHome, AParentLinkToASafeFolderIsResolved) {
+TEST_F(PoolHome, ALinkAtTheParentIsRefusedWhereverItLeads) {
+  // Whoever made the link chose its target: a safe-looking folder of
+  // root's is refused as much as an open one, and neither is touched.
+  for (const mode_t target_mode : {0700, 0755, 0777}) {
+    const fs::path target = base_ / ("target" + std::to_string(target_mode));
+    fs::create_directories(target / "test_A");
+    write_file(target / "test_A" / "kept", "x");
+    ::chmod(target.c_str(), target_mode);
+    fs::remove(root_);
+    fs::create_directory_symlink(target, root_);
+    auto refused = prepare();
+    ASSERT_FALSE(refused.has_value()) << std::oct << target_mode;
+    EXPECT_EQ(refused.error(), kParentFailure);
+    EXPECT_TRUE(fs::exists(target / "test_A" / "kept"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(target), {}), 1);
+    EXPECT_TRUE(fs::is_symlink(root_));
+  }
+}
+
+TEST_F(PoolHome, ALinkAboveTheParentIsResolved) {
+  // As where /tmp itself is a link: the home's path is the resolved one.
   const fs::path real = base_ / "real";
   fs::create_directories(real);
-  ::chmod(real.c_str(), 0700);
-  fs::create_directory_symlink(real, root_);
+  fs::create_directory_symlink(real, base_ / "tmp");
+  root_ = base_ / "tmp" / "tmp_user_home";
   auto home = prepare();
   ASSERT_TRUE(home.has_value()) << home.error();
-  EXPECT_EQ(*home, (fs::canonical(real) / "test_A").string());
-
-  fs::remove(root_);
-  const fs::path open = base_ / "open";
-  fs::create_directories(open);
-  ::chmod(open.c_str(), 0777);
-  fs::create_directory_symlink(open, root_);
-  auto refused = prepare();
-  ASSERT_FALSE(refused.has_value());
-  EXPECT_EQ(refused.error(), kParentFailure);
-  EXPECT_TRUE(fs::is_empty(open));
+  EXPECT_EQ(*home, (fs::canonical(real) / "tmp_user_home" / "test_A").string());
+  EXPECT_TRUE(fs::is_directory(real / "tmp_user_home" / "test_A"));
 }
 
 TEST_F(PoolHome, HomeIsOwnedByUidAsUserAndGroup) {

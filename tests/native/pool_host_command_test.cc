@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <set>
 #include <string>
 
 #include "pool/child_process.h"
 #include "pool/host_command.h"
+#include "pool_fake_host.h"
 
 namespace sandrig::pool {
 namespace {
@@ -151,6 +153,63 @@ TEST(PoolChildProcess, WorksWhenStandardDescriptorsAreClosed) {
         std::_Exit(ok ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
+}
+
+TEST(PoolChildProcess, OnlyTheThreePipeEndsReachTheChild) {
+  // Descriptors the caller left inheritable, low and high.
+  const int low = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(low, 0);
+  ASSERT_EQ(::dup2(low, 200), 200);
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+
+  auto child = ChildProcess::spawn({"sleep", "30"});
+  ASSERT_TRUE(child.has_value());
+  // spawn returns once the program runs: no other descriptor is left now.
+  std::set<std::string> names;
+  const std::string dir = "/proc/" + std::to_string(child->pid()) + "/fd";
+  if (DIR* listing = ::opendir(dir.c_str())) {
+    while (const dirent* entry = ::readdir(listing)) {
+      if (entry->d_name[0] != '.') names.insert(entry->d_name);
+    }
+    ::closedir(listing);
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"0", "1", "2"}));
+
+  auto task = ChildProcess::fork_task(
+      [](const void*) -> int {
+        int open_fds = 0;
+        for (int fd = 3; fd < 1024; ++fd) open_fds += ::fcntl(fd, F_GETFD) >= 0 ? 1 : 0;
+        return open_fds;
+      },
+      nullptr);
+  ASSERT_TRUE(task.has_value());
+  EXPECT_EQ(task->wait().code, 0);
+  for (const int fd : {low, 200, pipe_ends[0], pipe_ends[1]}) ::close(fd);
+}
+
+TEST(PoolChildProcess, PathSearchGoesOnPastAFileThatIsNotExecutable) {
+  testing::FakeHost first(/*only=*/true);
+  testing::FakeHost second;
+  std::ofstream(first.dir() + "/sandrig-prog") << "#!/bin/sh\necho first\n";  // no execute bit
+  second.program("sandrig-prog", "echo second");
+  // PATH: first's folder, then second's, then the rest.
+  ::setenv("PATH", (first.dir() + ":" + second.dir()).c_str(), 1);
+  auto ran = run_host_command({"sandrig-prog"});
+  ASSERT_TRUE(ran.has_value());
+  EXPECT_EQ(ran->out, "second\n");
+  ::setenv("PATH", first.dir().c_str(), 1);
+  auto denied = run_host_command({"sandrig-prog"});
+  ASSERT_FALSE(denied.has_value());
+  EXPECT_EQ(denied.error(), EACCES);
+}
+
+TEST(PoolChildProcess, ATaskReportsThroughItsExitStatus) {
+  static int answer = 42;
+  auto task = ChildProcess::fork_task([](const void* context) { return *static_cast<const int*>(context); },
+                                      &answer);
+  ASSERT_TRUE(task.has_value());
+  EXPECT_EQ(task->wait().code, 42);
 }
 
 }  // namespace

@@ -186,16 +186,23 @@ TEST_F(PoolAllocation, FailedHomePreparationKeepsTheAccountInUse) {
   EXPECT_FALSE(refused.has_value());  // the stranded account still counts
 }
 
-TEST_F(PoolAllocation, HomeRootBehindALinkIsResolved) {
-  fs::create_directories("/tmp/elsewhere");
-  fs::create_directory_symlink("/tmp/elsewhere", kHomeRoot);
+TEST_F(PoolAllocation, AHomeRootLinkPlantedByAnotherUserIsRefused) {
+  // Another local user gets to /tmp/tmp_user_home first, with a link to a
+  // folder of root's that no one else may write to.
+  const fs::path target = "/tmp/rootish";
+  fs::create_directories(target / "test_UKUKKUUK");
+  std::ofstream(target / "test_UKUKKUUK" / "kept") << "x";
+  ::chmod(target.c_str(), 0755);
+  fs::create_directory_symlink(target, kHomeRoot);
+  ASSERT_EQ(::lchown(std::string(kHomeRoot).c_str(), 54321, 54321), 0);
   SharedPool pool = UserPool::make_shared(1);
   auto user = UserPool::alloc_user(pool);
-  ASSERT_TRUE(user.has_value()) << user.error();
-  EXPECT_EQ((*user)->lock()->home(), "/tmp/elsewhere/test_UKUKKUUK");
-  user->reset();
+  ASSERT_FALSE(user.has_value());
+  EXPECT_EQ(user.error(), "Failed to create the parent folder of the temporary home directory");
+  EXPECT_TRUE(fs::exists(target / "test_UKUKKUUK" / "kept"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(target), {}), 1);
   fs::remove(kHomeRoot);
-  fs::remove_all("/tmp/elsewhere");
+  fs::remove_all(target);
 }
 
 TEST_F(PoolAllocation, PoolOutlivesItsOwnerWhileUsersRemain) {
