@@ -116,3 +116,34 @@ def raises_panic(match):
         assert re.search(match, str(error)), str(error)
     else:
         raise AssertionError("no internal failure raised")
+
+
+def live_processes(uid):
+    """Pids of the processes that can still run with `uid` as their real,
+    effective or saved user id (zombies left out)."""
+    found = []
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        try:
+            with open("/proc/%s/status" % name) as status:
+                fields = dict(line.split(":", 1) for line in status if ":" in line)
+        except OSError:
+            continue  # gone meanwhile
+        ids = [int(value) for value in fields["Uid"].split()[:3]]
+        if uid in ids and not fields["State"].strip().startswith(("Z", "X")):
+            found.append(int(name))
+    return found
+
+
+def sysv_ipc_objects(uid):
+    """The System V IPC objects (kind, id) that `uid` owns or created."""
+    found = []
+    for kind in ("shm", "sem", "msg"):
+        with open("/proc/sysvipc/" + kind) as listing:
+            header = listing.readline().split()
+            for line in listing:
+                row = dict(zip(header, line.split()))
+                if uid in (int(row["uid"]), int(row["cuid"])):
+                    found.append((kind, int(row[header[1]])))
+    return found
