@@ -136,7 +136,9 @@ def test_release_terminates_the_accounts_processes(capfd):
 def test_release_leaves_a_process_that_ignores_the_signal(capfd):
     user = sandrig.PyUserPool(1).allocate()
     session = user.spawn()
-    session.write(b"(trap '' TERM HUP; exec sleep 1000) >/dev/null 2>&1 & echo PID=$!.\n")
+    # The marker comes from the subshell once its trap is set, so the end of
+    # the session cannot hang it up before.
+    session.write(b"(trap '' TERM HUP; echo \"PID=$BASHPID.\"; exec sleep 1000 >/dev/null 2>&1) &\n")
     pid = int(read_until_match(session, rb"PID=(\d+)\.").group(1))
     del session, user
     collect()
