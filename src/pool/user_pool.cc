@@ -44,7 +44,8 @@ std::optional<Account> UserPool::take_account() {
   // use. When that fails the allocation is refused with the lists as they
   // were: an idle account stays on top of `free` for a later try instead of
   // being stranded in `user`, and no other allocation of this pool can
-  // take it meanwhile.
+  // take it meanwhile. Like `useradd`, the clearing (bounded in time) delays
+  // the other allocations and releases of the pool while it runs.
   Account account;
   if (free_.empty()) {
     if (!(user_.size() <= max_user_)) fail("assertion failed: self.user.len() <= self.max_user");
