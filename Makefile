@@ -107,7 +107,7 @@ binding-arm: native-arm-build chroot-i386
 
 define python_i386
 	./scripts/in-chroot.sh $(CHROOT) . sh -c \
-	  '$(1)/bin/pip install -q --no-build-isolation --no-deps --force-reinstall . \
+	  '$(1)/bin/python -m pip install -q --no-build-isolation --no-deps --force-reinstall . \
 	   && tests/isolated.sh $(1)/bin/python -m pytest -q tests/python'
 endef
 

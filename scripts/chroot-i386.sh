@@ -71,9 +71,9 @@ for interpreter in python3 pypy3; do
   venv=/opt/venv-$interpreter
   # PyPy's venv can come out without pip here; install it explicitly.
   run "$interpreter" -m venv --without-pip "$venv"
-  run "$venv/bin/python" -m ensurepip -q
-  run "$venv/bin/pip" install -q --upgrade pip
-  run "$venv/bin/pip" install -q pytest scikit-build-core
+  run "$venv/bin/python" -m ensurepip >/dev/null
+  run "$venv/bin/python" -m pip install -q --upgrade pip
+  run "$venv/bin/python" -m pip install -q pytest scikit-build-core
 done
 
 echo "$fingerprint" >"$partial/.sandrig-ready"

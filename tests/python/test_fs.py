@@ -96,7 +96,7 @@ def test_read_of_zero_bytes_prints_its_line(fs, capfd):
 
 def test_huge_read_allocates_only_what_is_left(fs, capfd):
     handle = file_with(fs, b"12345")
-    assert handle.read(10**12) == b"12345"
+    assert handle.read(min(10**12, SSIZE_MAX)) == b"12345"
     assert handle.read(SSIZE_MAX) == b""
     assert capfd.readouterr().out == "Read 5 bytes from file\nRead 0 bytes from file\n"
 
