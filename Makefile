@@ -1,5 +1,6 @@
 # sandrig: build, test and demo.
-#   make test  - set up a fresh machine, build, run every test (native x3, CPython, PyPy)
+#   make test  - set up a fresh machine, build, run every test (native x3, CPython, PyPy,
+#                native on 32-bit ARM/musl under qemu, Python on 32-bit CPython and PyPy)
 #   make demo  - set up, build the module for CPython, run examples/demo.py
 SHELL := /bin/bash
 .SHELLFLAGS := -euo pipefail -c
@@ -10,11 +11,18 @@ JOBS ?= 2
 VENV := .venv
 VENV_PYPY := .venv-pypy
 STAMPS := build/stamps
+# 32-bit runs: a zig toolchain (from PyPI) for ARM with musl, an i386 Debian root.
+ZIG_VENV := build/venv-zig
+ZIGLANG := ziglang==0.14.1
+CHROOT := build/chroot-i386
+GTEST_SOURCE := /usr/src/googletest
 # As root, tests run in a private mount namespace so host accounts stay untouched.
 ISOLATE := $(if $(and $(filter 0,$(shell id -u)),$(wildcard tests/isolated.sh)),tests/isolated.sh,)
 
 .PHONY: all setup deps venvs test demo native-tests native-plain native-asan native-tsan \
-        python-tests python-cpython python-pypy stubtest bench clean
+        python-tests python-cpython python-pypy stubtest bench clean \
+        cross-setup chroot-i386 native-arm-build native-arm binding-arm \
+        python-i386 python-i386-cpython python-i386-pypy tests-32bit
 
 all: test
 
@@ -70,7 +78,50 @@ stubtest: python-cpython
 
 python-tests: python-cpython python-pypy stubtest
 
-test: native-tests python-tests
+# --- 32-bit: ARM with musl (native suite under qemu-arm), i386 Python -----
+$(ZIG_VENV)/bin/python: $(STAMPS)/deps
+	$(PYTHON) -m venv $(ZIG_VENV)
+	$(ZIG_VENV)/bin/pip install -q $(ZIGLANG)
+
+chroot-i386: deps
+	./scripts/chroot-i386.sh $(CHROOT)
+
+native-arm-build: $(ZIG_VENV)/bin/python
+	cmake -S . -B build/arm -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-musleabihf.cmake \
+	  -DSANDRIG_ZIG_PYTHON=$(abspath $(ZIG_VENV)/bin/python) -DSANDRIG_GTEST_SOURCE=$(GTEST_SOURCE) \
+	  -DSANDRIG_PYTHON=OFF -DSANDRIG_TESTS=ON >/dev/null
+	cmake --build build/arm -j$(JOBS)
+
+# The i386 root is mostly a download and the ARM build mostly compiling:
+# they overlap, each with its own output.
+cross-setup:
+	$(MAKE) --no-print-directory -j2 -O chroot-i386 native-arm-build
+
+native-arm: native-arm-build
+	$(ISOLATE) qemu-arm build/arm/sandrig_native_tests
+
+# No 32-bit ARM interpreter is at hand: the binding is compiled for ARM
+# (syntax and types) against the 32-bit headers of both interpreters.
+binding-arm: native-arm-build chroot-i386
+	./scripts/check-binding-arm.sh build/arm/zig-bin/c++ $(CHROOT)
+
+define python_i386
+	./scripts/in-chroot.sh $(CHROOT) . sh -c \
+	  '$(1)/bin/python -m pip install -q --no-build-isolation --no-deps --force-reinstall . \
+	   && tests/isolated.sh $(1)/bin/python -m pytest -q tests/python'
+endef
+
+python-i386-cpython: chroot-i386
+	$(call python_i386,/opt/venv-python3)
+
+python-i386-pypy: chroot-i386
+	$(call python_i386,/opt/venv-pypy3)
+
+python-i386: python-i386-cpython python-i386-pypy
+
+tests-32bit: cross-setup native-arm binding-arm python-i386
+
+test: native-tests python-tests tests-32bit
 
 # --- demo and benchmarks ----------------------------------------------------
 demo: $(VENV)/bin/python

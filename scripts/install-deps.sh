@@ -7,7 +7,8 @@ packages=(
   build-essential g++ make cmake pkg-config
   python3 python3-dev python3-venv
   pypy3 pypy3-dev pypy3-venv
-  libgtest-dev libbenchmark-dev
+  libgtest-dev googletest libbenchmark-dev
+  qemu-user debootstrap ca-certificates
   passwd procps util-linux coreutils bash
 )
 

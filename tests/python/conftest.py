@@ -1,4 +1,5 @@
 import platform
+import sys
 
 import pytest
 
@@ -7,6 +8,12 @@ CPYTHON = platform.python_implementation() == "CPython"
 # reference support; these properties are checked where the interpreter
 # enforces them.
 cpython_only = pytest.mark.skipif(not CPYTHON, reason="enforced by CPython's C API only")
+
+# The machine word's limits: Py_ssize_t's maximum and size_t's maximum
+# (2**63 - 1 and 2**64 - 1 on a 64-bit interpreter, 2**31 - 1 and 2**32 - 1
+# on a 32-bit one).
+SSIZE_MAX = sys.maxsize
+SIZE_MAX = 2 * sys.maxsize + 1
 
 
 def pytest_configure(config):

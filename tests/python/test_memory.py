@@ -7,6 +7,7 @@ import os
 import pytest
 
 import sandrig
+from conftest import SSIZE_MAX
 from sandrig import Whence
 
 ROUND = 20000
@@ -84,7 +85,7 @@ CALLS = {
     "binding_error": lambda fs, h, c: raising(lambda: fs.mkdir("a", path="b"), TypeError),
     "conversion_error": lambda fs, h, c: raising(lambda: fs.mkdir(b"a"), TypeError),
     "overflow": lambda fs, h, c: raising(lambda: h.read(-1), OverflowError),
-    "panic": lambda fs, h, c: raising(lambda: h.read(2**63), BaseException),
+    "panic": lambda fs, h, c: raising(lambda: h.read(SSIZE_MAX + 1), BaseException),
     "whence": lambda fs, h, c: lambda: (repr(Whence.SEEK_END), int(Whence.SEEK_CUR),
                                         Whence.SEEK_SET == 0),
     "no_constructor": lambda fs, h, c: raising(Whence, TypeError),
