@@ -51,7 +51,7 @@ IoResult<InodeId> FileSystem::link_new_node(const INode& parent, std::string_vie
   // stay unique under concurrent creators.
   const WriteGuard<INodeKind> data = parent.write();
   Directory* directory = data->as_directory();
-  if (directory != nullptr && search(*directory, name)) {
+  if (directory != nullptr && search(*directory, name).has_value()) {
     return fail_with(IoErrorKind::ResourceAlreadyExists);
   }
   if (depth > kMaxDepth) return fail_with(IoErrorKind::MaxRecursionDepthExceeded);

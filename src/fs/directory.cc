@@ -1,8 +1,45 @@
 #include "fs/directory.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
+#include <utility>
+
+#include "common/internal_failure.h"
 
 namespace sandrig::fs {
+
+static_assert(sizeof(Directory) <= 72);
+
+Directory::Directory(Directory&& other) noexcept
+    : size_(other.size_), capacity_bits_(other.capacity_bits_), removed_(other.removed_) {
+  std::memcpy(static_cast<void*>(inline_), other.inline_, sizeof inline_);
+  other.size_ = 0;
+  other.capacity_bits_ = 0;
+}
+
+Directory& Directory::operator=(Directory&& other) noexcept {
+  if (this != &other) {
+    release();
+    size_ = std::exchange(other.size_, 0);
+    capacity_bits_ = std::exchange(other.capacity_bits_, 0);
+    removed_ = other.removed_;
+    std::memcpy(static_cast<void*>(inline_), other.inline_, sizeof inline_);
+  }
+  return *this;
+}
+
+Directory::~Directory() { release(); }
+
+void Directory::release() {
+  if (!is_inline()) {
+    std::unique_ptr<NameIndex> index(heap_.index);  // freed here
+    std::allocator<InodeId>().deallocate(heap_.ids, capacity());
+  }
+  capacity_bits_ = 0;
+  size_ = 0;
+  std::memset(static_cast<void*>(inline_), 0, sizeof inline_);
+}
 
 std::vector<InodeId> Directory::children() const {
   std::vector<InodeId> ids;
@@ -14,41 +51,65 @@ std::vector<InodeId> Directory::children() const {
   return ids;
 }
 
-std::optional<InodeId> Directory::find_indexed(std::string_view name) const {
-  const auto found = index_->find(name);
-  if (found == index_->end()) return std::nullopt;
-  return slots_.view()[found->second];
+void Directory::grow(unsigned bits) {
+  if (bits >= 32 || bits >= sizeof(std::size_t) * 8 - 4) fail("too many values for one array");
+  const std::size_t count = std::size_t{1} << bits;
+  InodeId* fresh = std::allocator<InodeId>().allocate(count);
+  std::memcpy(static_cast<void*>(fresh), slots().data(), size_ * sizeof(InodeId));
+  NameIndex* index = nullptr;
+  if (!is_inline()) {
+    index = heap_.index;
+    std::allocator<InodeId>().deallocate(heap_.ids, capacity());
+  }
+  heap_.ids = fresh;
+  heap_.index = index;
+  capacity_bits_ = static_cast<std::uint8_t>(bits);
+}
+
+void Directory::rebuild_index(const NameOf& name_of) {
+  auto index = std::make_unique<NameIndex>(NameIndex::bits_for(size() + 1));
+  const std::span<const InodeId> ids = slots();
+  for (std::uint32_t slot = 0; slot < ids.size(); ++slot) {
+    if (ids[slot] != kHole) index->insert(NameIndex::hash(name_of(ids[slot])), slot);
+  }
+  index->holes = holes();
+  std::unique_ptr<NameIndex> old(heap_.index);  // freed here
+  heap_.index = index.release();
 }
 
 void Directory::prepare_append(const NameOf& name_of) {
-  slots_.reserve(slots_.size() + 1);
-  if (index_ == nullptr && slots_.size() + 1 >= kIndexThreshold) {
-    // Holes exist only in indexed directories, so every slot is an entry.
-    auto index = std::make_unique<NameIndex>();
-    const auto ids = slots_.view();
-    for (std::uint32_t slot = 0; slot < ids.size(); ++slot) index->emplace(name_of(ids[slot]), slot);
-    index_ = std::move(index);
+  if (size_ + std::size_t{1} > capacity()) {
+    unsigned bits = is_inline() ? 4 : capacity_bits_ + 1u;
+    grow(bits);
+  }
+  if (is_indexed() ? !heap_.index->has_room() : size_ + std::size_t{1} >= kIndexThreshold) {
+    rebuild_index(name_of);
   }
 }
 
 void Directory::append(InodeId id, std::string_view name) {
-  // The index insertion is the one step that may still allocate: it goes
-  // first so that a failure leaves the directory as it was.
-  if (index_ != nullptr) index_->emplace(name, static_cast<std::uint32_t>(slots_.size()));
-  slots_.push_back(id);
+  if (size_ >= capacity()) fail("append without room");
+  if (is_indexed()) heap_.index->insert(NameIndex::hash(name), size_);
+  slots().data()[size_] = id;  // slots() spans size_ entries: write past it
+  ++size_;
 }
 
 void Directory::erase(InodeId id, std::string_view name) {
-  if (index_ == nullptr) {
-    slots_.erase_all(id);
+  if (!is_indexed()) {
+    InodeId* first = slots().data();
+    InodeId* end = std::remove(first, first + size_, id);
+    size_ = static_cast<std::uint32_t>(end - first);
     return;
   }
-  const auto found = index_->find(name);
-  if (found == index_->end() || slots_.view()[found->second] != id) return;
-  slots_.view()[found->second] = kHole;
-  index_->erase(found);
-  ++holes_;
-  if (holes_ > slots_.size() / 2) {
+  const std::span<InodeId> ids = slots();
+  const std::uint32_t hash = NameIndex::hash(name);
+  const std::optional<std::uint32_t> slot =
+      heap_.index->find(hash, [&](std::uint32_t at) { return ids[at] == id; });
+  if (!slot) return;
+  heap_.index->erase(hash, *slot);
+  ids[*slot] = kHole;
+  ++heap_.index->holes;
+  if (heap_.index->holes > size_ / 2) {
     try {
       compact();
     } catch (const std::bad_alloc&) {
@@ -58,16 +119,16 @@ void Directory::erase(InodeId id, std::string_view name) {
 }
 
 void Directory::compact() {
-  const std::span<const InodeId> ids = slots_.view();
+  const std::span<InodeId> ids = slots();
   std::vector<std::uint32_t> moved_to(ids.size());
   std::uint32_t kept = 0;
   for (std::uint32_t slot = 0; slot < ids.size(); ++slot) {
     moved_to[slot] = kept;
-    if (ids[slot] != kHole) ++kept;
+    if (ids[slot] != kHole) ids[kept++] = ids[slot];
   }
-  slots_.erase_all(kHole);
-  holes_ = 0;
-  for (auto& entry : *index_) entry.second = moved_to[entry.second];
+  size_ = kept;
+  heap_.index->holes = 0;
+  heap_.index->renumber(moved_to);
 }
 
 void Directory::write_debug(DebugWriter& out) const {

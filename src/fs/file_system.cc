@@ -54,11 +54,11 @@ IoResult<InodeId> FileSystem::get_inode_raw(InodeId id) const {
 }
 
 void FileSystem::release_inode_id(InodeId id) const {
-  std::unique_ptr<INode> taken = inodes_.remove(id);  // destroyed outside the slot's lock
+  std::unique_ptr<INode> taken = inodes_.remove(id);  // destroyed outside the shard's lock
 }
 
 void FileSystem::for_each_inode(const std::function<void(const INode&)>& visit) const {
-  inodes_.for_each(next_inode_id_.load(std::memory_order_acquire), visit);
+  inodes_.for_each(visit);
 }
 
 void FileSystem::write_debug(DebugWriter& out) const {

@@ -77,6 +77,10 @@ class FileSystem {
   // tools that check the tree's invariants; `visit` must not modify the
   // filesystem.
   void for_each_inode(const std::function<void(const INode&)>& visit) const;
+  // The number of nodes in the table and of the table's buckets, for
+  // tests that check that memory follows the live nodes.
+  std::size_t inode_count() const { return inodes_.size(); }
+  std::size_t table_buckets() const { return inodes_.bucket_count(); }
 
  private:
   friend class FileHandle;
@@ -86,8 +90,17 @@ class FileSystem {
   IoResult<EntryGuard> resolve_link(const INode& link, std::size_t hops) const;
   // The id listed under `name` in `dir` (empty, "." and ".." included).
   IoResult<InodeId> find_inode_by_name_with_handle(const INode& dir, std::string_view name) const;
-  // The id listed under `name` in a directory whose payload the caller locks.
-  IoResult<InodeId> search(const Directory& directory, std::string_view name) const;
+  // An entry found by name: the id as listed and the guard of the node it
+  // resolves to (the same node unless the entry is a link).
+  struct Found {
+    InodeId listed;
+    EntryGuard node;
+  };
+  // The entry listed under `name` in a directory whose payload the caller locks.
+  IoResult<Found> search(const Directory& directory, std::string_view name) const;
+  // The node reached from `dir` by the path component `name` (not empty
+  // nor "."), under its entry guard.
+  IoResult<EntryGuard> step(const INode& dir, std::string_view name) const;
   // Hands out the next id.
   InodeId take_inode_id() const;
   // Under the parent's writer hold: checks the name, depth and kind, then

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/debug_writer.h"
+#include "fs/entry_lock.h"
 #include "fs/inode_id.h"
 #include "fs/inode_kind.h"
 #include "fs/rw_lock.h"
@@ -33,6 +34,8 @@ class INode {
   ReadGuard<INodeKind> read() const;
   // Exclusive access to the payload; throws InternalFailure once poisoned.
   WriteGuard<INodeKind> write() const;
+  // The node table's lock on this entry (see INodeTable).
+  EntryLock& entry_lock() const { return entry_lock_; }
 
   // Writes `INode { id: .., parent: .., depth: .., name: "..", data: RwLock {..} }`;
   // the payload reads "<locked>" while a writer holds it.
@@ -43,6 +46,7 @@ class INode {
   InodeId parent_;
   SmallString name_;
   mutable RwLock lock_;
+  mutable EntryLock entry_lock_;
   std::uint8_t depth_;  // at most kMaxDepth
   INodeTag tag_;
   mutable INodeKind kind_;

@@ -1,95 +1,192 @@
 #include "fs/inode_table.h"
 
-#include <bit>
-#include <utility>
+#include <algorithm>
+#include <mutex>
+#include <new>
+#include <thread>
 
 #include "common/internal_failure.h"
 
 namespace sandrig::fs {
+namespace {
+
+// 2^64 / golden ratio: consecutive ids land far apart.
+constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
+
+}  // namespace
 
 INodeTable::~INodeTable() {
-  for (std::atomic<Slot*>& bucket : buckets_) {
-    // Take the bucket's ownership back; the slots destroy their nodes.
-    std::unique_ptr<Slot[]> owned(bucket.exchange(nullptr, std::memory_order_acquire));
-  }
-}
-
-std::pair<std::size_t, std::size_t> INodeTable::locate(InodeId id) {
-  if (id < kBase) return {0, static_cast<std::size_t>(id)};
-  const auto index = static_cast<std::size_t>(std::bit_width(id)) - kBaseBits;
-  const InodeId first = InodeId{kBase} << (index - 1);
-  return {index, static_cast<std::size_t>(id - first)};
-}
-
-std::size_t INodeTable::bucket_size(std::size_t index) {
-  return index == 0 ? kBase : kBase << (index - 1);
-}
-
-INodeTable::Slot* INodeTable::find_slot(InodeId id) const {
-  const auto [index, offset] = locate(id);
-  Slot* bucket = buckets_[index].load(std::memory_order_acquire);
-  return bucket == nullptr ? nullptr : &bucket[offset];
-}
-
-INodeTable::Slot& INodeTable::slot_for_insert(InodeId id) const {
-  const auto [index, offset] = locate(id);
-  // Ids that do not fit the address space can never be stored.
-  if (index >= kBuckets || (index > 0 && (kBaseBits + index - 1) >= sizeof(std::size_t) * 8)) {
-    fail("node id beyond the table's reach");
-  }
-  Slot* bucket = buckets_[index].load(std::memory_order_acquire);
-  if (bucket == nullptr) {
-    auto fresh = std::make_unique<Slot[]>(bucket_size(index));
-    if (buckets_[index].compare_exchange_strong(bucket, fresh.get(), std::memory_order_acq_rel,
-                                                std::memory_order_acquire)) {
-      bucket = fresh.release();  // owned by buckets_ from now on
+  for (Shard& shard : shards_) {
+    const std::size_t buckets = shard.bucket_bits == 0 ? 0 : std::size_t{1} << shard.bucket_bits;
+    for (std::size_t i = 0; i < buckets; ++i) {
+      std::unique_ptr<INode> owned(shard.buckets[i]);  // destroys the node
     }
   }
-  return bucket[offset];
+}
+
+std::uint64_t INodeTable::mix(InodeId id) { return id * kGolden; }
+
+INodeTable::Shard& INodeTable::shard_of(InodeId id) const {
+  return shards_[static_cast<std::size_t>(mix(id) >> (64 - kShardBits))];
+}
+
+std::size_t INodeTable::home(const Shard& shard, InodeId id) {
+  // The bits just below the shard's: independent of the shard choice.
+  return static_cast<std::size_t>((mix(id) << kShardBits) >> (64 - shard.bucket_bits));
+}
+
+std::optional<std::size_t> INodeTable::find(const Shard& shard, InodeId id) {
+  if (shard.count == 0) return std::nullopt;
+  const std::size_t mask = (std::size_t{1} << shard.bucket_bits) - 1;
+  for (std::size_t at = home(shard, id);; at = (at + 1) & mask) {
+    const INode* node = shard.buckets[at];
+    if (node == nullptr) return std::nullopt;
+    if (node->id() == id) return at;
+  }
+}
+
+void INodeTable::erase_at(Shard& shard, std::size_t at) {
+  const std::size_t mask = (std::size_t{1} << shard.bucket_bits) - 1;
+  shard.buckets[at] = nullptr;
+  --shard.count;
+  // Backward shift: pull later nodes of the run into the gap whenever the
+  // gap lies between their home and where they sit.
+  std::size_t gap = at;
+  for (std::size_t next = (at + 1) & mask; shard.buckets[next] != nullptr; next = (next + 1) & mask) {
+    const std::size_t origin = home(shard, shard.buckets[next]->id());
+    if (((next - origin) & mask) >= ((next - gap) & mask)) {
+      shard.buckets[gap] = std::exchange(shard.buckets[next], nullptr);
+      gap = next;
+    }
+  }
+}
+
+void INodeTable::rehash(Shard& shard, unsigned bits) {
+  const std::size_t size = std::size_t{1} << bits;
+  auto fresh = std::make_unique<INode*[]>(size);  // zeroed: all empty
+  const std::size_t old_size = shard.bucket_bits == 0 ? 0 : std::size_t{1} << shard.bucket_bits;
+  std::unique_ptr<INode*[]> old = std::move(shard.buckets);
+  shard.buckets = std::move(fresh);
+  shard.bucket_bits = bits;
+  const std::size_t mask = size - 1;
+  for (std::size_t i = 0; i < old_size; ++i) {
+    INode* node = old[i];
+    if (node == nullptr) continue;
+    std::size_t at = home(shard, node->id());
+    while (shard.buckets[at] != nullptr) at = (at + 1) & mask;
+    shard.buckets[at] = node;
+  }
+}
+
+void INodeTable::make_room(Shard& shard) {
+  const std::size_t buckets = shard.bucket_bits == 0 ? 0 : std::size_t{1} << shard.bucket_bits;
+  if ((shard.count + 1) * 5 <= buckets * 4) return;
+  const unsigned bits = shard.bucket_bits == 0 ? kMinBucketBits : shard.bucket_bits + 1;
+  if (bits >= sizeof(std::size_t) * 8 - 4) throw std::bad_alloc();
+  rehash(shard, bits);
 }
 
 std::optional<EntryGuard> INodeTable::get(InodeId id) const {
-  Slot* slot = find_slot(id);
-  if (slot == nullptr) return std::nullopt;
-  slot->lock.lock_shared();
-  if (slot->node == nullptr) {
-    slot->lock.unlock_shared();
-    return std::nullopt;
+  Shard& shard = shard_of(id);
+  for (;;) {
+    {
+      std::lock_guard hold(shard.lock);
+      const std::optional<std::size_t> at = find(shard, id);
+      if (!at) return std::nullopt;
+      INode& node = *shard.buckets[*at];
+      if (node.entry_lock().try_lock_shared()) return EntryGuard(node);
+    }
+    // A removal holds the writer's hold: the node leaves the table in a
+    // moment, so look again.
+    std::this_thread::yield();
   }
-  return EntryGuard(slot->lock, *slot->node);
 }
 
-void INodeTable::reserve(InodeId id) const { slot_for_insert(id); }
+void INodeTable::reserve(InodeId id) const {
+  Shard& shard = shard_of(id);
+  std::lock_guard hold(shard.lock);
+  make_room(shard);
+}
 
 std::unique_ptr<INode> INodeTable::insert(InodeId id, std::unique_ptr<INode> node) const {
-  Slot& slot = slot_for_insert(id);
-  slot.lock.lock();
-  std::unique_ptr<INode> previous = std::exchange(slot.node, std::move(node));
-  slot.lock.unlock();
+  if (node == nullptr || node->id() != id) fail("a node stored under another id");
+  std::unique_ptr<INode> previous = remove(id);
+  Shard& shard = shard_of(id);
+  std::lock_guard hold(shard.lock);
+  make_room(shard);
+  const std::size_t mask = (std::size_t{1} << shard.bucket_bits) - 1;
+  std::size_t at = home(shard, id);
+  while (shard.buckets[at] != nullptr) at = (at + 1) & mask;
+  shard.buckets[at] = node.release();  // owned by the table from now on
+  ++shard.count;
   return previous;
 }
 
 std::unique_ptr<INode> INodeTable::remove(InodeId id) const {
-  Slot* slot = find_slot(id);
-  if (slot == nullptr) return nullptr;
-  slot->lock.lock();
-  std::unique_ptr<INode> taken = std::move(slot->node);
-  slot->lock.unlock();
-  return taken;
+  Shard& shard = shard_of(id);
+  bool pinned = false;
+  for (;;) {
+    INode* waiting_on = nullptr;
+    {
+      std::lock_guard hold(shard.lock);
+      const std::optional<std::size_t> at = find(shard, id);
+      if (!at) return nullptr;
+      INode* node = shard.buckets[*at];
+      if (node->entry_lock().try_lock(pinned)) {
+        erase_at(shard, *at);
+        if (shard.bucket_bits > kMinBucketBits &&
+            shard.count * 8 < (std::size_t{1} << shard.bucket_bits)) {
+          try {
+            rehash(shard, shard.bucket_bits - 1);
+          } catch (const std::bad_alloc&) {
+            // A sparse shard is still correct; it shrinks at a later removal.
+          }
+        }
+        return std::unique_ptr<INode>(node);
+      }
+      if (!pinned) pinned = node->entry_lock().try_pin();
+      if (pinned) waiting_on = node;
+    }
+    if (waiting_on != nullptr) {
+      // Pinned: no other removal can take the node while the guards leave.
+      waiting_on->entry_lock().wait_for_readers();
+    } else {
+      std::this_thread::yield();  // another removal is taking it
+    }
+  }
 }
 
-void INodeTable::for_each(InodeId end, const std::function<void(const INode&)>& visit) const {
-  for (InodeId id = 0; id < end; ++id) {
-    const auto [index, offset] = locate(id);
-    if (buckets_[index].load(std::memory_order_acquire) == nullptr) {
-      // Skip the whole missing bucket (ids are dense, so this is rare).
-      const InodeId next = index == 0 ? InodeId{kBase} : InodeId{kBase} << index;
-      if (index + 1 >= kBuckets || next <= id) return;
-      id = next - 1;
-      continue;
+void INodeTable::for_each(const std::function<void(const INode&)>& visit) const {
+  std::vector<InodeId> ids;
+  for (const Shard& shard : shards_) {
+    std::lock_guard hold(shard.lock);
+    const std::size_t buckets = shard.bucket_bits == 0 ? 0 : std::size_t{1} << shard.bucket_bits;
+    for (std::size_t i = 0; i < buckets; ++i) {
+      if (shard.buckets[i] != nullptr) ids.push_back(shard.buckets[i]->id());
     }
+  }
+  std::sort(ids.begin(), ids.end());
+  for (InodeId id : ids) {
     if (std::optional<EntryGuard> entry = get(id)) visit(**entry);
   }
+}
+
+std::size_t INodeTable::size() const {
+  std::size_t total = 0;
+  for (const Shard& shard : shards_) {
+    std::lock_guard hold(shard.lock);
+    total += shard.count;
+  }
+  return total;
+}
+
+std::size_t INodeTable::bucket_count() const {
+  std::size_t total = 0;
+  for (const Shard& shard : shards_) {
+    std::lock_guard hold(shard.lock);
+    total += shard.bucket_bits == 0 ? 0 : std::size_t{1} << shard.bucket_bits;
+  }
+  return total;
 }
 
 }  // namespace sandrig::fs

@@ -1,30 +1,58 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "fs/inode.h"
 #include "fs/inode_id.h"
-#include "fs/rw_lock.h"
+#include "fs/spin_lock.h"
 
 namespace sandrig::fs {
 
 // A read guard on one entry of the table: the node cannot leave the table
 // (nor be destroyed) while the guard lives.
-using EntryGuard = ReadGuard<INode>;
+class EntryGuard {
+ public:
+  // Adopts a reader's share of the node's entry lock, already taken.
+  explicit EntryGuard(const INode& node) : node_(&node) {}
+  EntryGuard(EntryGuard&& other) noexcept : node_(std::exchange(other.node_, nullptr)) {}
+  EntryGuard& operator=(EntryGuard&& other) noexcept {
+    if (this != &other) {
+      reset();
+      node_ = std::exchange(other.node_, nullptr);
+    }
+    return *this;
+  }
+  ~EntryGuard() { reset(); }
 
-// The concurrent map from id to node. Ids are dense and never reused, so
-// the table is an array indexed by id, grown in buckets that double in size
-// (bucket 0 holds ids [0, kBase), bucket k >= 1 holds [kBase << (k-1),
-// kBase << k)); buckets are allocated on first insert and never move, so a
-// lookup is O(1) and takes no table-wide lock. Each slot has its own
-// reader-preferring lock: a guard is a reader's share, and insert/remove
-// hold the writer's hold only to swap the pointer, so a thread holding
-// guards on other entries never deadlocks by inserting or removing.
+  const INode& operator*() const { return *node_; }
+  const INode* operator->() const { return node_; }
+
+ private:
+  void reset() {
+    if (node_ != nullptr) std::exchange(node_, nullptr)->entry_lock().unlock_shared();
+  }
+
+  const INode* node_;
+};
+
+// The concurrent map from id to node, owning the nodes. Ids are spread by
+// a multiplicative hash over kShards shards; each shard is an open-addressed
+// array of node pointers (linear probing, deletion by backward shift, no
+// tombstones) behind a spin lock held only for one probe, so a lookup is
+// O(1) and never waits on an insert or removal in another shard. The array
+// grows at 80% load and shrinks below 1/8, so the table's memory follows
+// the live nodes, not the ids ever handed out.
+//
+// The per-entry lock lives in the node (see EntryLock): a guard is a
+// reader's share; a removal takes the writer's hold only when no reader is
+// in, so a thread that holds guards on other entries may insert and remove.
 class INodeTable {
  public:
   INodeTable() = default;
@@ -34,34 +62,48 @@ class INodeTable {
 
   // A guard on the entry `id`, or nothing if absent.
   std::optional<EntryGuard> get(InodeId id) const;
-  // Stores `node` under `id`; returns the node it replaces, if any.
+  // Stores `node` under its id `id`; returns the node it replaces, if any.
+  // May throw bad_alloc (growing the shard), and then stores nothing.
   std::unique_ptr<INode> insert(InodeId id, std::unique_ptr<INode> node) const;
   // Takes the node out; nothing if absent. Waits for guards on that entry.
   std::unique_ptr<INode> remove(InodeId id) const;
-  // Allocates the storage of `id` ahead, so that insert() cannot fail.
+  // Makes room in the shard of `id` for one more node; may throw bad_alloc.
   void reserve(InodeId id) const;
-  // Calls `visit` with a guard on each present entry below `end`, in id order.
-  void for_each(InodeId end, const std::function<void(const INode&)>& visit) const;
+  // Calls `visit` with each present entry under its guard, in id order.
+  void for_each(const std::function<void(const INode&)>& visit) const;
+
+  // The number of nodes held.
+  std::size_t size() const;
+  // The number of buckets allocated over all shards (memory in use).
+  std::size_t bucket_count() const;
 
  private:
-  struct Slot {
-    mutable RwLock lock;
-    std::unique_ptr<INode> node;  // written under the writer's hold
+  static constexpr unsigned kShardBits = 6;
+  static constexpr std::size_t kShards = std::size_t{1} << kShardBits;
+  static constexpr unsigned kMinBucketBits = 3;
+
+  struct Shard {
+    mutable SpinLock lock;
+    unsigned bucket_bits = 0;  // 0 while no bucket array is allocated
+    std::size_t count = 0;
+    std::unique_ptr<INode*[]> buckets;  // owning pointers, null for empty
   };
-  static constexpr unsigned kBaseBits = 6;
-  static constexpr std::size_t kBase = std::size_t{1} << kBaseBits;
-  static constexpr std::size_t kBuckets = 64 - kBaseBits + 1;
 
-  // Bucket index and offset of an id.
-  static std::pair<std::size_t, std::size_t> locate(InodeId id);
-  // Slot count of bucket `index`.
-  static std::size_t bucket_size(std::size_t index);
-  // The slot of `id` if its bucket exists.
-  Slot* find_slot(InodeId id) const;
-  // The slot of `id`, allocating its bucket if needed.
-  Slot& slot_for_insert(InodeId id) const;
+  static std::uint64_t mix(InodeId id);
+  Shard& shard_of(InodeId id) const;
+  // The bucket where a probe for `id` starts.
+  static std::size_t home(const Shard& shard, InodeId id);
+  // The bucket holding `id`, or nothing. Under the shard's lock.
+  static std::optional<std::size_t> find(const Shard& shard, InodeId id);
+  // Empties bucket `at` and closes the gap. Under the shard's lock.
+  static void erase_at(Shard& shard, std::size_t at);
+  // Moves the shard to 2^bits buckets. Under the shard's lock; may throw
+  // bad_alloc, changing nothing.
+  static void rehash(Shard& shard, unsigned bits);
+  // Grows the shard so that one more node stays below the load limit.
+  static void make_room(Shard& shard);
 
-  mutable std::array<std::atomic<Slot*>, kBuckets> buckets_{};
+  mutable std::array<Shard, kShards> shards_{};
 };
 
 }  // namespace sandrig::fs

@@ -8,24 +8,37 @@
 
 namespace sandrig::fs {
 
-IoResult<InodeId> FileSystem::search(const Directory& directory, std::string_view name) const {
+IoResult<FileSystem::Found> FileSystem::search(const Directory& directory,
+                                               std::string_view name) const {
   if (directory.empty()) return fail_with(IoErrorKind::InodeNotFound);
+  std::optional<EntryGuard> kept;
   if (directory.is_indexed()) {
-    if (std::optional<InodeId> found = directory.find_indexed(name)) return *found;
-    return fail_with(IoErrorKind::InodeNotFound);
+    // Every listed entry is in the table while the directory is locked.
+    const std::optional<InodeId> listed = directory.find_indexed(name, [&](InodeId child) {
+      IoResult<EntryGuard> entry = resolve(child);
+      if (!entry || (*entry)->name() != name) return false;
+      kept = std::move(*entry);
+      return true;
+    });
+    if (!listed) return fail_with(IoErrorKind::InodeNotFound);
+    return Found{*listed, std::move(*kept)};
   }
-  IoResult<InodeId> result = fail_with(IoErrorKind::InodeNotFound);
+  std::optional<IoError> failure;
+  InodeId listed = kRootId;
   directory.for_each_child([&](InodeId child) {
     IoResult<EntryGuard> entry = resolve(child);
     if (!entry) {
-      result = fail_with(entry.error());
+      failure = entry.error();
       return false;
     }
     if ((*entry)->name() != name) return true;
-    result = child;
+    listed = child;
+    kept = std::move(*entry);
     return false;
   });
-  return result;
+  if (failure) return fail_with(*failure);
+  if (!kept) return fail_with(IoErrorKind::InodeNotFound);
+  return Found{listed, std::move(*kept)};
 }
 
 IoResult<InodeId> FileSystem::find_inode_by_name_with_handle(const INode& dir,
@@ -35,7 +48,9 @@ IoResult<InodeId> FileSystem::find_inode_by_name_with_handle(const INode& dir,
   const ReadGuard<INodeKind> data = dir.read();
   const Directory* directory = data->as_directory();
   if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
-  return search(*directory, name);
+  IoResult<Found> found = search(*directory, name);
+  if (!found) return fail_with(found.error());
+  return found->listed;
 }
 
 IoResult<InodeId> FileSystem::find_inode_by_name(InodeId dir, std::string_view name) const {
@@ -44,21 +59,25 @@ IoResult<InodeId> FileSystem::find_inode_by_name(InodeId dir, std::string_view n
   return find_inode_by_name_with_handle(**entry, name);
 }
 
+IoResult<EntryGuard> FileSystem::step(const INode& dir, std::string_view name) const {
+  if (name == "..") return resolve(dir.parent());
+  // The directory's payload stays locked until the next node is held.
+  const ReadGuard<INodeKind> data = dir.read();
+  const Directory* directory = data->as_directory();
+  if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
+  IoResult<Found> found = search(*directory, name);
+  if (!found) return fail_with(found.error());
+  return std::move(found->node);
+}
+
 IoResult<InodeId> FileSystem::get_inode_by_path_raw(std::string_view path) const {
   IoResult<EntryGuard> current = resolve(kRootId);
   if (!current) return fail_with(current.error());
   for_each_component(path, [&](std::string_view component) {
     if (component.empty() || component == ".") return true;
-    IoResult<InodeId> next = component == ".."
-                                 ? IoResult<InodeId>((*current)->parent())
-                                 : find_inode_by_name_with_handle(**current, component);
-    if (!next) {
-      current = fail_with(next.error());
-      return false;
-    }
     // Hand over hand: the next entry is held before the current one goes.
-    IoResult<EntryGuard> entry = resolve(*next);
-    current = std::move(entry);
+    IoResult<EntryGuard> next = step(**current, component);
+    current = std::move(next);
     return current.has_value();
   });
   if (!current) return fail_with(current.error());
