@@ -1,6 +1,7 @@
 #include "pybinding/type_builder.h"
 
 #include <memory>
+#include <vector>
 
 #include "pybinding/edge.h"
 
@@ -134,10 +135,25 @@ int refuse_class(PyObject*, PyObject*, void*) {
   return -1;
 }
 
+// Given to the type through its spec: a type's own __dict__ and __class__
+// cannot be set as attributes once it exists.
 PyGetSetDef fixed_attributes[] = {
     {"__dict__", Edge<&no_dict>::call, Edge<&refuse_dict>::call, nullptr, nullptr},
     {"__class__", Edge<&class_of>::call, Edge<&refuse_class>::call, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
+
+// The type of `spec`, built with fixed_attributes added to its slots (no
+// class has getters and setters of its own).
+OwnedRef type_from_spec(const PyType_Spec& spec) {
+  std::vector<PyType_Slot> slots;
+  for (const PyType_Slot* slot = spec.slots; slot->slot != 0; ++slot) slots.push_back(*slot);
+  slots.push_back({Py_tp_getset, fixed_attributes});
+  slots.push_back({0, nullptr});
+  PyType_Spec extended = spec;
+  extended.slots = slots.data();
+  return OwnedRef::steal(PyType_FromSpec(&extended));
+}
 
 PyMethodDef refuse_attribute_method = {"__setattr__",
                                        as_cfunction(Edge<&refuse_attribute>::call),
@@ -241,12 +257,6 @@ bool make_final(PyObject* type) {
       return false;
     }
   }
-  for (PyGetSetDef& attribute : fixed_attributes) {
-    if (!set_descriptor(type, attribute.name,
-                        OwnedRef::steal(PyDescr_NewGetSet(type_object, &attribute)))) {
-      return false;
-    }
-  }
   return true;
 }
 
@@ -254,6 +264,7 @@ bool make_final(PyObject* type) {
 void seal(PyTypeObject*) {}
 #else
 bool make_final(PyObject*) { return true; }  // the missing Py_TPFLAGS_BASETYPE suffices
+OwnedRef type_from_spec(PyType_Spec& spec) { return OwnedRef::steal(PyType_FromSpec(&spec)); }
 
 // Attributes of the class itself can no longer be set or deleted.
 void seal(PyTypeObject* type) {
@@ -274,7 +285,7 @@ PyResult<OwnedRef> build_final_type(PyType_Spec& spec) {
   {
     WarningsSilenced silenced;
     if (!silenced.active()) return error_is_set();
-    type = OwnedRef::steal(PyType_FromSpec(&spec));
+    type = type_from_spec(spec);
   }
   if (!type || !make_final(type.get()) || !document_methods(type.get(), spec)) return error_is_set();
   OwnedRef module = OwnedRef::steal(PyUnicode_FromString(kModuleName));

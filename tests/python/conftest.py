@@ -1,3 +1,4 @@
+import os
 import platform
 
 import pytest
@@ -11,3 +12,9 @@ cpython_only = pytest.mark.skipif(not CPYTHON, reason="enforced by CPython's C A
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "cpython_only: property the PyPy C API layer lacks")
+    # A run against a particular build (the sanitized one) makes sure that
+    # this build, not an installed module, is what the tests import.
+    module_dir = os.environ.get("SANDRIG_MODULE_DIR")
+    if module_dir:
+        import sandrig
+        assert os.path.dirname(os.path.abspath(sandrig.__file__)) == module_dir, sandrig.__file__
