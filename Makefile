@@ -2,6 +2,7 @@
 #   make test  - set up a fresh machine, build, run every test (native x3, CPython, PyPy,
 #                native on 32-bit ARM/musl under qemu, Python on 32-bit CPython and PyPy)
 #   make demo  - set up, build the module for CPython, run examples/demo.py
+#   make fuzz  - build the libFuzzer targets and run each for FUZZ_SECONDS
 SHELL := /bin/bash
 .SHELLFLAGS := -euo pipefail -c
 
@@ -16,13 +17,20 @@ ZIG_VENV := build/venv-zig
 ZIGLANG := ziglang==0.14.1
 CHROOT := build/chroot-i386
 GTEST_SOURCE := /usr/src/googletest
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 3
+FUZZ_CXX ?= clang++-19
+FUZZ_TARGETS := word_splitter rm_args terminal_line fs_operations
+ASAN_MODULE := build/module-asan
+ASAN_RUNTIME = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libubsan.so)
 # As root, tests run in a private mount namespace so host accounts stay untouched.
 ISOLATE := $(if $(and $(filter 0,$(shell id -u)),$(wildcard tests/isolated.sh)),tests/isolated.sh,)
 
 .PHONY: all setup deps venvs test demo native-tests native-plain native-asan native-tsan \
         python-tests python-cpython python-pypy stubtest bench clean \
         cross-setup chroot-i386 native-arm-build native-arm binding-arm \
-        python-i386 python-i386-cpython python-i386-pypy tests-32bit
+        python-i386 python-i386-cpython python-i386-pypy tests-32bit \
+        python-asan fuzz fuzz-build fuzz-smoke
 
 all: test
 
@@ -34,12 +42,12 @@ $(STAMPS)/deps: scripts/install-deps.sh
 $(VENV)/bin/python: $(STAMPS)/deps
 	$(PYTHON) -m venv $(VENV)
 	$(VENV)/bin/pip install -q --upgrade pip
-	$(VENV)/bin/pip install -q pytest mypy
+	$(VENV)/bin/pip install -q pytest mypy hypothesis
 
 $(VENV_PYPY)/bin/python: $(STAMPS)/deps
 	$(PYPY) -m venv $(VENV_PYPY)
 	$(VENV_PYPY)/bin/pip install -q --upgrade pip
-	$(VENV_PYPY)/bin/pip install -q pytest
+	$(VENV_PYPY)/bin/pip install -q pytest hypothesis
 
 venvs: $(VENV)/bin/python $(VENV_PYPY)/bin/python
 setup: deps venvs
@@ -76,7 +84,23 @@ python-pypy: $(VENV_PYPY)/bin/python
 stubtest: python-cpython
 	$(VENV)/bin/python -m mypy.stubtest sandrig
 
-python-tests: python-cpython python-pypy stubtest
+# The module itself built with AddressSanitizer+UBSan, tested on CPython
+# with the sanitizer runtime preloaded. pymalloc is off so that freed
+# objects reach the sanitizer; the interpreter's own leaks at exit are not
+# reported. Reports go to $(ASAN_MODULE)/report.* (pytest captures stderr).
+python-asan: $(VENV)/bin/python
+	cmake -S . -B $(ASAN_MODULE) -DSANDRIG_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug \
+	  -DPython_EXECUTABLE=$(abspath $(VENV)/bin/python) >/dev/null
+	cmake --build $(ASAN_MODULE) -j$(JOBS) --target sandrig
+	rm -f $(ASAN_MODULE)/report.*
+	$(ISOLATE) env SANDRIG_SANITIZED=1 SANDRIG_MODULE_DIR=$(abspath $(ASAN_MODULE)) \
+	  PYTHONMALLOC=malloc PYTHONPATH=$(abspath $(ASAN_MODULE)) \
+	  ASAN_OPTIONS=detect_leaks=0:log_path=$(abspath $(ASAN_MODULE))/report \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(abspath $(ASAN_MODULE))/report \
+	  LD_PRELOAD="$(ASAN_RUNTIME)" \
+	  $(VENV)/bin/python -m pytest -q -p no:cacheprovider tests/python \
+	  || { cat $(ASAN_MODULE)/report.* 2>/dev/null; exit 1; }
+	@if ls $(ASAN_MODULE)/report.* >/dev/null 2>&1; then cat $(ASAN_MODULE)/report.*; exit 1; fi
 
 # --- 32-bit: ARM with musl (native suite under qemu-arm), i386 Python -----
 $(ZIG_VENV)/bin/python: $(STAMPS)/deps
@@ -121,7 +145,34 @@ python-i386: python-i386-cpython python-i386-pypy
 
 tests-32bit: cross-setup native-arm binding-arm python-i386
 
-test: native-tests python-tests tests-32bit
+python-tests: python-cpython python-pypy stubtest
+
+# --- fuzzing: libFuzzer targets of tests/fuzz, ASan+UBSan, clang ------------
+fuzz-build: deps
+	cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DSANDRIG_PYTHON=OFF -DSANDRIG_FUZZ=ON >/dev/null
+	cmake --build build/fuzz -j$(JOBS)
+
+# Runs every target for $(1) seconds from its committed seeds; the corpus
+# grown on the way and any crash input stay under build/fuzz.
+define run_fuzzers
+	@for target in $(FUZZ_TARGETS); do \
+	  mkdir -p build/fuzz/corpus/$$target build/fuzz/artifacts; \
+	  echo "--- fuzzing $$target for $(1) s"; \
+	  build/fuzz/$${target}_fuzz -max_total_time=$(1) -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz/artifacts/$$target- \
+	    build/fuzz/corpus/$$target tests/fuzz/corpus/$$target >build/fuzz/$$target.log 2>&1 \
+	    || { tail -n 60 build/fuzz/$$target.log; exit 1; }; \
+	  grep -h "stat::number_of_executed_units" build/fuzz/$$target.log || true; \
+	done
+endef
+
+fuzz: fuzz-build
+	$(call run_fuzzers,$(FUZZ_SECONDS))
+
+fuzz-smoke: fuzz-build
+	$(call run_fuzzers,$(FUZZ_SMOKE_SECONDS))
+
+test: native-tests python-tests fuzz-smoke tests-32bit
 
 # --- demo and benchmarks ----------------------------------------------------
 demo: $(VENV)/bin/python

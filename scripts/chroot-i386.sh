@@ -73,7 +73,7 @@ for interpreter in python3 pypy3; do
   run "$interpreter" -m venv --without-pip "$venv"
   run "$venv/bin/python" -m ensurepip >/dev/null
   run "$venv/bin/python" -m pip install -q --upgrade pip
-  run "$venv/bin/python" -m pip install -q pytest scikit-build-core
+  run "$venv/bin/python" -m pip install -q pytest hypothesis scikit-build-core
 done
 
 echo "$fingerprint" >"$partial/.sandrig-ready"

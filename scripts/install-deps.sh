@@ -9,6 +9,7 @@ packages=(
   pypy3 pypy3-dev pypy3-venv
   libgtest-dev googletest libbenchmark-dev
   qemu-user debootstrap ca-certificates
+  clang-19 libclang-rt-19-dev
   passwd procps util-linux coreutils bash
 )
 

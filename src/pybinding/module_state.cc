@@ -31,11 +31,26 @@ ModuleState& state_of(PyObject* module) {
   return *static_cast<ModuleState*>(PyModule_GetState(module));
 }
 
+// The module is one per process and belongs to the main interpreter: a
+// sub-interpreter tears down the modules it imported when it ends, which
+// would empty the main interpreter's module too.
+bool in_main_interpreter() {
+#ifdef PYPY_VERSION
+  return true;  // no sub-interpreters
+#else
+  if (PyInterpreterState_Get() == PyInterpreterState_Main()) return true;
+  PyErr_SetString(PyExc_ImportError,
+                  "module sandrig does not support loading in subinterpreters");
+  return false;
+#endif
+}
+
 }  // namespace
 
 PyObject* initialized_module() { return module_slot(); }
 
 PyObject* initialize_module(bool (*register_all)(PyObject* module)) {
+  if (!in_main_interpreter()) return nullptr;
   if (PyObject* existing = module_slot()) {
     Py_INCREF(existing);
     return existing;
@@ -46,6 +61,9 @@ PyObject* initialize_module(bool (*register_all)(PyObject* module)) {
   OwnedRef empty = OwnedRef::steal(PyUnicode_FromString(""));
   if (!empty || PyObject_SetAttrString(module.get(), "__doc__", empty.get()) < 0) return nullptr;
   if (!register_all(module.get())) return nullptr;
+  for (PyObject* type : state_of(module.get()).types) {
+    seal_type(reinterpret_cast<PyTypeObject*>(type));
+  }
   module_slot() = module.get();
   Py_INCREF(module.get());  // the slot's own reference, never dropped
   return module.release();

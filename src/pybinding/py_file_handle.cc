@@ -1,6 +1,9 @@
 #include "pybinding/py_file_handle.h"
 
+#include <poll.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <string>
 
@@ -12,6 +15,7 @@
 #include "pybinding/edge.h"
 #include "pybinding/errors.h"
 #include "pybinding/instance.h"
+#include "pybinding/locked_call.h"
 #include "pybinding/panic.h"
 #include "pybinding/results.h"
 #include "pybinding/type_builder.h"
@@ -29,14 +33,33 @@ PyResult<LockedHandle*> handle_of(PyObject* self) {
   return self_value<LockedHandle>(self, ClassId::PyFileHandle);
 }
 
+// Waits until descriptor 1 can take a write, giving the interpreter lock up
+// only while it has to wait: a pipe on fd 1 may be drained by another Python
+// thread, which needs the lock to make room. False when fd 1 is unusable.
+bool wait_for_stdout() {
+  pollfd target{STDOUT_FILENO, POLLOUT, 0};
+  int ready = ::poll(&target, 1, 0);
+  if (ready == 0) {
+    Py_BEGIN_ALLOW_THREADS
+    do {
+      ready = ::poll(&target, 1, -1);
+    } while (ready < 0 && errno == EINTR);
+    Py_END_ALLOW_THREADS
+  }
+  return ready > 0 && (target.revents & (POLLERR | POLLNVAL)) == 0;
+}
+
 // The line goes straight to descriptor 1, so it lands in order with every
-// other write to standard output, whoever buffers those.
+// other write to standard output, whoever buffers those. Shorter than
+// PIPE_BUF, so once a pipe reports room the write does not block.
 void announce_read(std::size_t count) {
   std::string line = "Read " + std::to_string(count) + " bytes from file\n";
   std::string_view rest = line;
   while (!rest.empty()) {
+    if (!wait_for_stdout()) return;  // a closed stdout must not fail the read
     ssize_t written = ::write(STDOUT_FILENO, rest.data(), rest.size());
-    if (written < 0) return;  // a closed stdout must not fail the read
+    if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (written < 0) return;
     rest.remove_prefix(static_cast<std::size_t>(written));
   }
 }
@@ -44,14 +67,14 @@ void announce_read(std::size_t count) {
 PyObject* handle_str(PyObject* self) {
   auto handle = handle_of(self);
   if (!handle) return nullptr;
-  std::string text = (*handle)->lock()->debug();
+  std::string text = locked_call(**handle, [](fs::FileHandle& h) { return h.debug(); });
   return text_result(text);
 }
 
 PyObject* handle_id(PyObject* self, PyObject*) {
   auto handle = handle_of(self);
   if (!handle) return nullptr;
-  std::optional<fs::InodeId> id = (*handle)->lock()->id();
+  std::optional<fs::InodeId> id = locked_call(**handle, [](fs::FileHandle& h) { return h.id(); });
   if (!id) return raise_io_error(fs::IoErrorKind::InvalidFileDescriptor);
   return unsigned_result(*id);
 }
@@ -59,7 +82,7 @@ PyObject* handle_id(PyObject* self, PyObject*) {
 PyObject* handle_close(PyObject* self, PyObject*) {
   auto handle = handle_of(self);
   if (!handle) return nullptr;
-  fs::IoResult<void> closed = (*handle)->lock()->close();
+  fs::IoResult<void> closed = locked_call(**handle, [](fs::FileHandle& h) { return h.close(); });
   return closed ? none_result() : raise_io_error(closed.error());
 }
 
@@ -75,7 +98,8 @@ PyObject* handle_read(PyObject* self, PyObject* args, PyObject* kwargs) {
     return raise_internal_failure("capacity overflow");
   }
   // Allocates only what the file still holds, however large the limit.
-  fs::IoResult<std::vector<std::uint8_t>> data = (*handle)->lock()->read_up_to(*limit);
+  fs::IoResult<std::vector<std::uint8_t>> data =
+      locked_call(**handle, [&](fs::FileHandle& h) { return h.read_up_to(*limit); });
   if (!data) return raise_io_error(data.error());
   if (data->size() > *limit) fail("a read returned more bytes than asked for");
   announce_read(data->size());
@@ -90,7 +114,8 @@ PyObject* handle_write(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!handle) return nullptr;
   auto bytes = bytes_argument((*bound)[0], "buffer");
   if (!bytes) return nullptr;
-  fs::IoResult<std::size_t> written = (*handle)->lock()->write(*bytes);
+  fs::IoResult<std::size_t> written =
+      locked_call(**handle, [&](fs::FileHandle& h) { return h.write(*bytes); });
   return written ? unsigned_result(*written) : raise_io_error(written.error());
 }
 
@@ -104,16 +129,19 @@ PyObject* handle_seek(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!offset) return nullptr;
   auto whence = whence_argument((*bound)[1], "whence");
   if (!whence) return nullptr;
-  fs::IoResult<void> moved = (*handle)->lock()->seek(to_seek_origin(*whence), *offset);
+  fs::IoResult<void> moved = locked_call(
+      **handle, [&](fs::FileHandle& h) { return h.seek(to_seek_origin(*whence), *offset); });
   return moved ? none_result() : raise_io_error(moved.error());
 }
 
 PyObject* handle_tell(PyObject* self, PyObject*) {
   auto handle = handle_of(self);
   if (!handle) return nullptr;
-  auto guard = (*handle)->lock();
-  if (!guard->id()) return raise_io_error(fs::IoErrorKind::InvalidFileDescriptor);
-  return unsigned_result(guard->offset());
+  std::optional<std::size_t> offset = locked_call(**handle, [](fs::FileHandle& h) {
+    return h.id() ? std::optional(h.offset()) : std::nullopt;
+  });
+  if (!offset) return raise_io_error(fs::IoErrorKind::InvalidFileDescriptor);
+  return unsigned_result(*offset);
 }
 
 // Before the handle is dropped: close it here rather than in its destructor,

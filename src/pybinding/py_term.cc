@@ -10,6 +10,7 @@
 #include "pybinding/edge.h"
 #include "pybinding/errors.h"
 #include "pybinding/instance.h"
+#include "pybinding/locked_call.h"
 #include "pybinding/py_fs.h"
 #include "pybinding/results.h"
 #include "terminal/simple_terminal.h"
@@ -42,7 +43,8 @@ PyObject* term_exec(PyObject* self, PyObject* args, PyObject* kwargs) {
   auto command = text_argument((*bound)[0], "command");
   if (!command) return nullptr;
   // The guard goes before the result becomes a Python object.
-  std::expected<std::string, std::string> ran = (*terminal)->lock()->run(*command);
+  std::expected<std::string, std::string> ran = locked_call(
+      **terminal, [&](terminal::SimpleTerminal& shell) { return shell.run(*command); });
   return ran ? text_result(*ran) : raise_message(ran.error());
 }
 

@@ -1,26 +1,54 @@
 #include "pybinding/tree_rendering.h"
 
-namespace sandrig::py {
+#include <cstddef>
+#include <vector>
 
+namespace sandrig::py {
+namespace {
+
+// One directory being rendered: its listing and the next subdirectory to
+// descend into. The prefix of a level is the shared prefix string cut to
+// the level's length.
+struct Level {
+  fs::InodeId id;
+  fs::Listing listing;
+  std::size_t next_directory = 0;
+  std::size_t prefix_length;
+};
+
+}  // namespace
+
+// Walks depth first with an explicit stack, so the native stack stays flat
+// however deep the tree is. The path is resolved once; children are reached
+// by id, which names the same node as the path plus "/" and the name.
 fs::IoResult<std::string> render_tree(const fs::FileSystem& fs, std::string_view path,
                                       std::string_view prefix) {
-  auto id = fs.get_inode_by_path_raw(path);
-  if (!id) return fs::fail_with(id.error());
-  auto listing = fs.ls_raw(*id);
+  auto root = fs.get_inode_by_path_raw(path);
+  if (!root) return fs::fail_with(root.error());
+  auto listing = fs.ls_raw(*root);
   if (!listing) return fs::fail_with(listing.error());
 
-  // Child paths are joined without normalizing: path resolution skips the
-  // empty components a doubled slash produces. Depth is bounded by the
-  // filesystem's own depth limit, so the recursion is too.
-  const std::string child_prefix = std::string(prefix) + "  ";
+  std::string indent(prefix);
   std::string out;
-  for (const std::string& name : listing->directories) {
-    out.append(prefix).append(name).append("/\n");
-    auto nested = render_tree(fs, std::string(path) + "/" + name, child_prefix);
-    if (!nested) return fs::fail_with(nested.error());
-    out += *nested;
+  std::vector<Level> stack;
+  stack.push_back(Level{*root, std::move(*listing), 0, indent.size()});
+  while (!stack.empty()) {
+    Level& level = stack.back();
+    indent.resize(level.prefix_length, ' ');
+    if (level.next_directory < level.listing.directories.size()) {
+      const std::string& name = level.listing.directories[level.next_directory++];
+      out.append(indent).append(name).append("/\n");
+      auto child = fs.find_inode_by_name(level.id, name);
+      if (!child) return fs::fail_with(child.error());
+      auto nested = fs.ls_raw(*child);
+      if (!nested) return fs::fail_with(nested.error());
+      const std::size_t child_length = level.prefix_length + 2;
+      stack.push_back(Level{*child, std::move(*nested), 0, child_length});  // `level` dangles now
+      continue;
+    }
+    for (const std::string& name : level.listing.files) out.append(indent).append(name).append("\n");
+    stack.pop_back();
   }
-  for (const std::string& name : listing->files) out.append(prefix).append(name).append("\n");
   return out;
 }
 

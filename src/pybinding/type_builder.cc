@@ -1,6 +1,7 @@
 #include "pybinding/type_builder.h"
 
 #include <memory>
+#include <vector>
 
 #include "pybinding/edge.h"
 
@@ -63,14 +64,95 @@ PyMethodDef refuse_subclass_method = {"__init_subclass__",
                                       METH_VARARGS | METH_KEYWORDS | METH_CLASS, nullptr};
 
 // PyPy gives every heap type's instances a __dict__ and ignores tp_setattro;
-// a __setattr__ in the type refuses new attributes as the other interpreters do.
+// a __setattr__ (and __delattr__) in the type refuses attributes as the
+// other interpreters do, and a non-str name as they do.
+bool check_attribute_name(PyObject* name) {
+  if (PyUnicode_Check(name)) return true;
+  PyErr_Format(PyExc_TypeError, "attribute name must be string, not '%.200s'",
+               Py_TYPE(name)->tp_name);
+  return false;
+}
+
 PyObject* refuse_attribute(PyObject* self, PyObject* args, PyObject*) {
   PyObject* name = nullptr;
   PyObject* value = nullptr;
   if (!PyArg_UnpackTuple(args, "__setattr__", 2, 2, &name, &value)) return nullptr;
+  if (!check_attribute_name(name)) return nullptr;
   PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%U'", Py_TYPE(self)->tp_name,
                name);
   return nullptr;
+}
+
+PyObject* refuse_deletion(PyObject* self, PyObject* args, PyObject*) {
+  PyObject* name = nullptr;
+  if (!PyArg_UnpackTuple(args, "__delattr__", 1, 1, &name)) return nullptr;
+  if (!check_attribute_name(name)) return nullptr;
+  PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%U'", Py_TYPE(self)->tp_name,
+               name);
+  return nullptr;
+}
+
+PyMethodDef refuse_deletion_method = {"__delattr__", as_cfunction(Edge<&refuse_deletion>::call),
+                                      METH_VARARGS | METH_KEYWORDS, nullptr};
+
+// PyPy would copy an instance through its reduce protocol into a new,
+// empty object; refused here as the other interpreters refuse it.
+PyObject* refuse_pickle(PyObject* self, PyObject*, PyObject*) {
+  PyErr_Format(PyExc_TypeError, "cannot pickle '%s' object", Py_TYPE(self)->tp_name);
+  return nullptr;
+}
+
+PyMethodDef refuse_reduce_methods[] = {
+    {"__reduce__", as_cfunction(Edge<&refuse_pickle>::call), METH_VARARGS | METH_KEYWORDS, nullptr},
+    {"__reduce_ex__", as_cfunction(Edge<&refuse_pickle>::call), METH_VARARGS | METH_KEYWORDS,
+     nullptr},
+};
+
+// The instance __dict__ PyPy keeps is hidden: reading it fails as it does
+// for a class without one.
+PyObject* no_dict(PyObject* self, void*) {
+  PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '__dict__'",
+               Py_TYPE(self)->tp_name);
+  return nullptr;
+}
+
+int refuse_dict(PyObject* self, PyObject*, void*) {
+  no_dict(self, nullptr);
+  return -1;
+}
+
+// PyPy lets object.__setattr__ change an instance's class, which would read
+// one native layout as another; the class of an instance is fixed.
+PyObject* class_of(PyObject* self, void*) {
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
+  Py_INCREF(type);
+  return type;
+}
+
+int refuse_class(PyObject*, PyObject*, void*) {
+  PyErr_SetString(PyExc_TypeError,
+                  "__class__ assignment only supported for mutable types or ModuleType subclasses");
+  return -1;
+}
+
+// Given to the type through its spec: a type's own __dict__ and __class__
+// cannot be set as attributes once it exists.
+PyGetSetDef fixed_attributes[] = {
+    {"__dict__", Edge<&no_dict>::call, Edge<&refuse_dict>::call, nullptr, nullptr},
+    {"__class__", Edge<&class_of>::call, Edge<&refuse_class>::call, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// The type of `spec`, built with fixed_attributes added to its slots (no
+// class has getters and setters of its own).
+OwnedRef type_from_spec(const PyType_Spec& spec) {
+  std::vector<PyType_Slot> slots;
+  for (const PyType_Slot* slot = spec.slots; slot->slot != 0; ++slot) slots.push_back(*slot);
+  slots.push_back({Py_tp_getset, fixed_attributes});
+  slots.push_back({0, nullptr});
+  PyType_Spec extended = spec;
+  extended.slots = slots.data();
+  return OwnedRef::steal(PyType_FromSpec(&extended));
 }
 
 PyMethodDef refuse_attribute_method = {"__setattr__",
@@ -155,16 +237,40 @@ bool document_methods(PyObject* type, const PyType_Spec& spec) {
   return true;
 }
 
+bool set_descriptor(PyObject* type, const char* name, OwnedRef descriptor) {
+  return descriptor && PyObject_SetAttrString(type, name, descriptor.get()) == 0;
+}
+
 bool make_final(PyObject* type) {
   auto* type_object = reinterpret_cast<PyTypeObject*>(type);
-  OwnedRef refuse_subclass = OwnedRef::steal(PyDescr_NewClassMethod(type_object, &refuse_subclass_method));
-  OwnedRef refuse_setattr = OwnedRef::steal(PyDescr_NewMethod(type_object, &refuse_attribute_method));
-  return refuse_subclass && refuse_setattr &&
-         PyObject_SetAttrString(type, "__init_subclass__", refuse_subclass.get()) == 0 &&
-         PyObject_SetAttrString(type, "__setattr__", refuse_setattr.get()) == 0;
+  if (!set_descriptor(type, "__init_subclass__",
+                      OwnedRef::steal(PyDescr_NewClassMethod(type_object, &refuse_subclass_method))) ||
+      !set_descriptor(type, "__setattr__",
+                      OwnedRef::steal(PyDescr_NewMethod(type_object, &refuse_attribute_method))) ||
+      !set_descriptor(type, "__delattr__",
+                      OwnedRef::steal(PyDescr_NewMethod(type_object, &refuse_deletion_method)))) {
+    return false;
+  }
+  for (PyMethodDef& method : refuse_reduce_methods) {
+    if (!set_descriptor(type, method.ml_name,
+                        OwnedRef::steal(PyDescr_NewMethod(type_object, &method)))) {
+      return false;
+    }
+  }
+  return true;
 }
+
+// PyPy has no immutable heap types; the classes stay settable there.
+void seal(PyTypeObject*) {}
 #else
 bool make_final(PyObject*) { return true; }  // the missing Py_TPFLAGS_BASETYPE suffices
+OwnedRef type_from_spec(PyType_Spec& spec) { return OwnedRef::steal(PyType_FromSpec(&spec)); }
+
+// Attributes of the class itself can no longer be set or deleted.
+void seal(PyTypeObject* type) {
+  type->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
+  PyType_Modified(type);
+}
 bool document_methods(PyObject*, const PyType_Spec&) { return true; }  // docstrings kept as given
 #endif
 
@@ -179,7 +285,7 @@ PyResult<OwnedRef> build_final_type(PyType_Spec& spec) {
   {
     WarningsSilenced silenced;
     if (!silenced.active()) return error_is_set();
-    type = OwnedRef::steal(PyType_FromSpec(&spec));
+    type = type_from_spec(spec);
   }
   if (!type || !make_final(type.get()) || !document_methods(type.get(), spec)) return error_is_set();
   OwnedRef module = OwnedRef::steal(PyUnicode_FromString(kModuleName));
@@ -188,6 +294,8 @@ PyResult<OwnedRef> build_final_type(PyType_Spec& spec) {
   }
   return type;
 }
+
+void seal_type(PyTypeObject* type) { seal(type); }
 
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
   PyErr_SetString(PyExc_TypeError, "No constructor defined");

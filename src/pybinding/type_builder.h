@@ -16,6 +16,11 @@ namespace sandrig::py {
 // interpreter exposes __text_signature__. Returns the new type.
 PyResult<OwnedRef> build_final_type(PyType_Spec& spec);
 
+// Makes a finished class immutable where the interpreter supports it:
+// setting or deleting its attributes then raises TypeError. Called once the
+// class has all its attributes.
+void seal_type(PyTypeObject* type);
+
 // tp_new of classes that Python code cannot instantiate: raises TypeError
 // "No constructor defined".
 PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);

@@ -1,3 +1,4 @@
+import os
 import platform
 import sys
 
@@ -18,3 +19,9 @@ SIZE_MAX = 2 * sys.maxsize + 1
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "cpython_only: property the PyPy C API layer lacks")
+    # A run against a particular build (the sanitized one) makes sure that
+    # this build, not an installed module, is what the tests import.
+    module_dir = os.environ.get("SANDRIG_MODULE_DIR")
+    if module_dir:
+        import sandrig
+        assert os.path.dirname(os.path.abspath(sandrig.__file__)) == module_dir, sandrig.__file__
