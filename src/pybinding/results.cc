@@ -38,3 +38,5 @@ PyObject* names_result(const std::vector<std::string>& names) {
   if (!separator) return nullptr;
   return PyUnicode_Split(text.get(), separator.get(), -1);
 }
+
+}  // namespace sandrig::py
