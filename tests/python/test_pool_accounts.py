@@ -124,7 +124,9 @@ def test_release_terminates_the_accounts_processes(capfd):
     pool = sandrig.PyUserPool(1)
     user = pool.allocate()
     session = user.spawn()
-    session.write(b"nohup sleep 1000 >/dev/null 2>&1 & echo PID=$!.\n")
+    # The marker comes from the subshell once SIGHUP is ignored there, so the
+    # end of the session cannot hang it up before.
+    session.write(b"(trap '' HUP; echo \"PID=$BASHPID.\"; exec sleep 1000 >/dev/null 2>&1) &\n")
     pid = int(read_until_match(session, rb"PID=(\d+)\.").group(1))
     session.close()
     assert process_alive(pid)  # close signals su only
