@@ -6,7 +6,6 @@
 #include <array>
 #include <cstddef>
 #include <span>
-#include <string_view>
 
 #include "pybinding/owned_ref.h"
 #include "pybinding/py_result.h"
@@ -14,19 +13,41 @@
 namespace sandrig::py {
 
 // One declared parameter of a method or constructor; each may be passed by
-// position or by keyword. `required` is false for parameters with a default.
+// position or by keyword. `default_text` is null for a required parameter,
+// else the default as the text signature shows it ("None", "False").
 struct Parameter {
   const char* name;
-  bool required = true;
+  const char* default_text = nullptr;
+
+  constexpr bool required() const { return default_text == nullptr; }
 };
 
-// Binds a METH_VARARGS | METH_KEYWORDS call (or a tp_new call) to its
-// declared parameters. `function` names the callee in errors, e.g.
-// "PyFs.mkdir" or "PyTerm.__new__"; binding errors raise TypeError worded
-// as the interpreter words its own. On success each slot of `bound` holds
-// the borrowed argument, or null for an omitted optional parameter; a
+// Who is being called, for the wording of binding errors: "PyFs.mkdir()",
+// "PyTerm.__new__()".
+struct Callee {
+  const char* class_name;
+  const char* function_name;
+};
+
+// The arguments of one call as the interpreter hands them over: `positional`
+// first, then the values of the keywords named in `keyword_names` (a tuple
+// of str, or null). Vectorcall passes this layout directly; a tuple and
+// dict call is read into it by bind_into below.
+struct CallArguments {
+  std::span<PyObject* const> positional;
+  PyObject* const* keyword_values = nullptr;
+  PyObject* keyword_names = nullptr;
+};
+
+// Binds a call to its declared parameters. Binding errors raise TypeError
+// worded as the interpreter words its own. On success each slot of `bound`
+// holds the borrowed argument, or null for an omitted optional parameter; a
 // caller that converts them takes references first (see BoundArguments).
-bool bind_into(std::string_view function, std::span<const Parameter> parameters, PyObject* args,
+bool bind_into(const Callee& callee, std::span<const Parameter> parameters,
+               const CallArguments& call, std::span<PyObject*> bound);
+
+// bind_into for a METH_VARARGS | METH_KEYWORDS call or a tp_new call.
+bool bind_into(const Callee& callee, std::span<const Parameter> parameters, PyObject* args,
                PyObject* kwargs, std::span<PyObject*> bound);
 
 // The arguments of one call, each held by a strong reference for as long
@@ -46,13 +67,13 @@ class BoundArguments {
   std::array<OwnedRef, N> held_;
 };
 
-// bind_into for a fixed parameter list, returning the bound arguments.
-template <std::size_t N>
-PyResult<BoundArguments<N>> bind_arguments(std::string_view function,
-                                           const Parameter (&parameters)[N], PyObject* args,
-                                           PyObject* kwargs) {
+// Binds a call of any layout bind_into takes and holds the arguments.
+template <std::size_t N, typename... Call>
+PyResult<BoundArguments<N>> bind_arguments(const Callee& callee,
+                                           const std::array<Parameter, N>& parameters,
+                                           const Call&... call) {
   std::array<PyObject*, N> bound{};
-  if (!bind_into(function, parameters, args, kwargs, bound)) return error_is_set();
+  if (!bind_into(callee, parameters, call..., bound)) return error_is_set();
   return BoundArguments<N>(bound);
 }
 
