@@ -108,6 +108,18 @@ bool bind_positional(const Callee& callee, std::span<const Parameter> parameters
 
 }  // namespace
 
+std::nullptr_t raise_missing_instance(const Callee& callee) {
+  PyErr_Format(PyExc_TypeError, "unbound method %s.%s() needs an argument", callee.class_name,
+               callee.function_name);
+  return nullptr;
+}
+
+std::nullptr_t raise_no_arguments_taken(const Callee& callee, Py_ssize_t given) {
+  PyErr_Format(PyExc_TypeError, "%s.%s() takes no arguments (%zd given)", callee.class_name,
+               callee.function_name, given);
+  return nullptr;
+}
+
 bool bind_into(const Callee& callee, std::span<const Parameter> parameters,
                const CallArguments& call, std::span<PyObject*> bound) {
   if (!bind_positional(callee, parameters, call.positional, bound)) return false;

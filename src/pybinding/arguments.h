@@ -46,6 +46,32 @@ struct CallArguments {
 bool bind_into(const Callee& callee, std::span<const Parameter> parameters,
                const CallArguments& call, std::span<PyObject*> bound);
 
+// For a method called as a plain function whose first positional argument
+// is the instance: raise TypeError for a call without one, or for a call
+// of a method without parameters that passes `given` arguments.
+std::nullptr_t raise_missing_instance(const Callee& callee);
+std::nullptr_t raise_no_arguments_taken(const Callee& callee, Py_ssize_t given);
+
+// The number of parameters without a default.
+constexpr std::size_t required_count(std::span<const Parameter> parameters) {
+  std::size_t required = 0;
+  for (const Parameter& parameter : parameters) required += parameter.required() ? 1 : 0;
+  return required;
+}
+
+// bind_into, with the usual call (positional arguments only, as many as
+// the parameters allow, of which `required` are required) bound inline.
+inline bool bind_vectorcall(const Callee& callee, std::span<const Parameter> parameters,
+                            std::size_t required, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames, std::span<PyObject*> bound) {
+  const auto given = static_cast<std::size_t>(nargs);
+  if (kwnames == nullptr && given >= required && given <= parameters.size()) {
+    for (std::size_t i = 0; i < given; ++i) bound[i] = args[i];
+    return true;
+  }
+  return bind_into(callee, parameters, CallArguments{{args, given}, args + given, kwnames}, bound);
+}
+
 // bind_into for a METH_VARARGS | METH_KEYWORDS call or a tp_new call.
 bool bind_into(const Callee& callee, std::span<const Parameter> parameters, PyObject* args,
                PyObject* kwargs, std::span<PyObject*> bound);

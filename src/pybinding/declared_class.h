@@ -73,6 +73,7 @@ struct ClassDecl {
 template <const auto& Class, const auto& Decl>
 struct MethodEntry {
   static constexpr std::size_t kArity = Decl.parameters.size();
+  static constexpr std::size_t kRequired = required_count(Decl.parameters);
   static constexpr Callee kCallee{Class.name, Decl.name};
 
   static PyObject* no_arguments(PyObject* self, PyObject*) { return Decl.handler(self); }
@@ -82,35 +83,43 @@ struct MethodEntry {
   static PyObject* fast(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
     std::array<PyObject*, kArity> bound{};
-    const CallArguments call{{args, static_cast<std::size_t>(nargs)}, args + nargs, kwnames};
-    if (!bind_into(kCallee, Decl.parameters, call, bound)) return nullptr;
+    if (!bind_vectorcall(kCallee, Decl.parameters, kRequired, args, nargs, kwnames, bound)) {
+      return nullptr;
+    }
     const BoundArguments<kArity> held(bound);
     return Decl.handler(self, held);
   }
 
-  static PyObject* tuple_and_dict(PyObject* self, PyObject* args, PyObject* kwargs) {
-    std::array<PyObject*, kArity> bound{};
-    if (!bind_into(kCallee, Decl.parameters, args, kwargs, bound)) return nullptr;
-    const BoundArguments<kArity> held(bound);
-    return Decl.handler(self, held);
+  // The method as a plain function (see document_methods): the instance is
+  // the first positional argument.
+  static PyObject* forwarded(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) {
+    if (nargs < 1) return raise_missing_instance(kCallee);
+    if constexpr (kArity == 0) {
+      const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+      if (nargs > 1 || keywords > 0) return raise_no_arguments_taken(kCallee, nargs - 1 + keywords);
+      return Decl.handler(args[0]);
+    } else {
+      return fast(args[0], args + 1, nargs - 1, kwnames);
+    }
   }
 
   // The method's PyMethodDef. A method without parameters takes METH_NOARGS;
-  // every parameter may be passed by keyword, so none fits METH_O. The
-  // others take vectorcall, except on PyPy, whose cpyext has crashed in
-  // METH_FASTCALL | METH_KEYWORDS calls: there they take a tuple and dict.
+  // every parameter may be passed by keyword, so none fits METH_O; the
+  // others take vectorcall.
   static PyMethodDef definition() {
     const char* doc = SignatureDoc<Decl>::kText.data();
     if constexpr (kArity == 0) {
       return {Decl.name, as_cfunction(Edge<&no_arguments>::call), METH_NOARGS, doc};
     } else {
-#ifdef PYPY_VERSION
-      return {Decl.name, as_cfunction(Edge<&tuple_and_dict>::call), METH_VARARGS | METH_KEYWORDS,
-              doc};
-#else
       return {Decl.name, as_cfunction(Edge<&fast>::call), METH_FASTCALL | METH_KEYWORDS, doc};
-#endif
     }
+  }
+
+  // The PyMethodDef of `forwarded`.
+  static PyMethodDef function_definition() {
+    return {Decl.name, as_cfunction(Edge<&forwarded>::call), METH_FASTCALL | METH_KEYWORDS,
+            SignatureDoc<Decl>::kText.data()};
   }
 };
 
@@ -129,7 +138,9 @@ class DeclaredClass {
     if constexpr (sizeof...(Methods) > 0) all.push_back({Py_tp_methods, methods.data()});
     all.push_back({0, nullptr});
     PyType_Spec spec = {Class.name, basic_size, 0, Py_TPFLAGS_DEFAULT, all.data()};
-    return register_class(module, Class.id, spec);
+    PyTypeObject* type = SANDRIG_TRY(register_class(module, Class.id, spec));
+    SANDRIG_TRY(document_methods(type, functions));
+    return type;
   }
 
  private:
@@ -140,6 +151,10 @@ class DeclaredClass {
   // The interpreter keeps pointing into the table as long as the class lives.
   static inline std::array<PyMethodDef, sizeof...(Methods) + 1> methods = {
       MethodEntry<Class, Methods>::definition()..., PyMethodDef{nullptr, nullptr, 0, nullptr}};
+
+  // The methods as plain functions, for document_methods; as long-lived.
+  static inline std::array<PyMethodDef, sizeof...(Methods)> functions = {
+      MethodEntry<Class, Methods>::function_definition()...};
 
   static PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     std::array<PyObject*, kArity> bound{};
