@@ -133,12 +133,9 @@ bool bind_into(const Callee& callee, std::span<const Parameter> parameters,
   return check_required(callee, parameters, bound).has_value();
 }
 
-bool bind_into(const Callee& callee, std::span<const Parameter> parameters, PyObject* args,
-               PyObject* kwargs, std::span<PyObject*> bound) {
-  std::span<PyObject* const> positional;
-  if (args != nullptr) {
-    positional = {&PyTuple_GET_ITEM(args, 0), static_cast<std::size_t>(PyTuple_GET_SIZE(args))};
-  }
+bool bind_with_dict(const Callee& callee, std::span<const Parameter> parameters,
+                    std::span<PyObject* const> positional, PyObject* kwargs,
+                    std::span<PyObject*> bound) {
   if (!bind_positional(callee, parameters, positional, bound)) return false;
   if (kwargs != nullptr) {
     Py_ssize_t position = 0;

@@ -31,8 +31,7 @@ struct Callee {
 
 // The arguments of one call as the interpreter hands them over: `positional`
 // first, then the values of the keywords named in `keyword_names` (a tuple
-// of str, or null). Vectorcall passes this layout directly; a tuple and
-// dict call is read into it by bind_into below.
+// of str, or null), as vectorcall passes them.
 struct CallArguments {
   std::span<PyObject* const> positional;
   PyObject* const* keyword_values = nullptr;
@@ -72,9 +71,19 @@ inline bool bind_vectorcall(const Callee& callee, std::span<const Parameter> par
   return bind_into(callee, parameters, CallArguments{{args, given}, args + given, kwnames}, bound);
 }
 
-// bind_into for a METH_VARARGS | METH_KEYWORDS call or a tp_new call.
-bool bind_into(const Callee& callee, std::span<const Parameter> parameters, PyObject* args,
-               PyObject* kwargs, std::span<PyObject*> bound);
+// bind_into for a call with positional arguments and a dict of keyword
+// arguments (or null), as a METH_VARARGS | METH_KEYWORDS function or tp_new
+// receives them.
+bool bind_with_dict(const Callee& callee, std::span<const Parameter> parameters,
+                    std::span<PyObject* const> positional, PyObject* kwargs,
+                    std::span<PyObject*> bound);
+
+// The items of `tuple` (or of none, for null) from `first` on.
+inline std::span<PyObject* const> tuple_items(PyObject* tuple, Py_ssize_t first = 0) {
+  const Py_ssize_t size = tuple == nullptr ? 0 : PyTuple_GET_SIZE(tuple);
+  if (size <= first) return {};
+  return {&PyTuple_GET_ITEM(tuple, first), static_cast<std::size_t>(size - first)};
+}
 
 // The arguments of one call, each held by a strong reference for as long
 // as this object lives: converting one argument may run Python code (an
@@ -92,15 +101,5 @@ class BoundArguments {
  private:
   std::array<OwnedRef, N> held_;
 };
-
-// Binds a call of any layout bind_into takes and holds the arguments.
-template <std::size_t N, typename... Call>
-PyResult<BoundArguments<N>> bind_arguments(const Callee& callee,
-                                           const std::array<Parameter, N>& parameters,
-                                           const Call&... call) {
-  std::array<PyObject*, N> bound{};
-  if (!bind_into(callee, parameters, call..., bound)) return error_is_set();
-  return BoundArguments<N>(bound);
-}
 
 }  // namespace sandrig::py

@@ -91,17 +91,25 @@ struct MethodEntry {
   }
 
   // The method as a plain function (see document_methods): the instance is
-  // the first positional argument.
+  // the first positional argument. A method with parameters gets its
+  // keyword arguments as the caller's dict, which PyPy would not keep
+  // alive for the call under vectorcall.
   static PyObject* forwarded(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) {
     if (nargs < 1) return raise_missing_instance(kCallee);
-    if constexpr (kArity == 0) {
-      const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-      if (nargs > 1 || keywords > 0) return raise_no_arguments_taken(kCallee, nargs - 1 + keywords);
-      return Decl.handler(args[0]);
-    } else {
-      return fast(args[0], args + 1, nargs - 1, kwnames);
+    const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    if (nargs > 1 || keywords > 0) return raise_no_arguments_taken(kCallee, nargs - 1 + keywords);
+    return Decl.handler(args[0]);
+  }
+
+  static PyObject* forwarded_with_dict(PyObject*, PyObject* args, PyObject* kwargs) {
+    if (PyTuple_GET_SIZE(args) < 1) return raise_missing_instance(kCallee);
+    std::array<PyObject*, kArity> bound{};
+    if (!bind_with_dict(kCallee, Decl.parameters, tuple_items(args, 1), kwargs, bound)) {
+      return nullptr;
     }
+    const BoundArguments<kArity> held(bound);
+    return Decl.handler(PyTuple_GET_ITEM(args, 0), held);
   }
 
   // The method's PyMethodDef. A method without parameters takes METH_NOARGS;
@@ -116,10 +124,15 @@ struct MethodEntry {
     }
   }
 
-  // The PyMethodDef of `forwarded`.
+  // The PyMethodDef of the method as a plain function.
   static PyMethodDef function_definition() {
-    return {Decl.name, as_cfunction(Edge<&forwarded>::call), METH_FASTCALL | METH_KEYWORDS,
-            SignatureDoc<Decl>::kText.data()};
+    const char* doc = SignatureDoc<Decl>::kText.data();
+    if constexpr (kArity == 0) {
+      return {Decl.name, as_cfunction(Edge<&forwarded>::call), METH_FASTCALL | METH_KEYWORDS, doc};
+    } else {
+      return {Decl.name, as_cfunction(Edge<&forwarded_with_dict>::call),
+              METH_VARARGS | METH_KEYWORDS, doc};
+    }
   }
 };
 
@@ -158,7 +171,9 @@ class DeclaredClass {
 
   static PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     std::array<PyObject*, kArity> bound{};
-    if (!bind_into(kCallee, Class.parameters, args, kwargs, bound)) return nullptr;
+    if (!bind_with_dict(kCallee, Class.parameters, tuple_items(args), kwargs, bound)) {
+      return nullptr;
+    }
     const BoundArguments<kArity> held(bound);
     if (!require_class(type, Class.id)) return nullptr;
     return Class.constructor(type, held);
