@@ -26,12 +26,8 @@ PyObject* user_spawn(PyObject* self) {
   pool::SharedUser* user = SANDRIG_TRY(user_of(self));
   auto session = pool::User::spawn_terminal(*user);
   if (!session) return raise_message(session.error());
-  auto object = new_py_terminal_session(std::move(*session));
-  if (!object) {
-    PyErr_Clear();
-    return raise_internal_failure("Failed to create the PyTerminalSession object");
-  }
-  return object->release();
+  return result_or_internal_failure(new_py_terminal_session(std::move(*session)),
+                                    "Failed to create the PyTerminalSession object");
 }
 
 PyObject* user_username(PyObject* self) {

@@ -31,12 +31,8 @@ PyObject* pool_allocate(PyObject* self) {
   pool::SharedPool* shared = SANDRIG_TRY(self_value<pool::SharedPool>(self, ClassId::PyUserPool));
   auto user = pool::UserPool::alloc_user(*shared);
   if (!user) return raise_message(user.error());
-  auto object = new_py_user(std::move(*user));
-  if (!object) {
-    PyErr_Clear();
-    return raise_internal_failure("Failed to create the PyUser object");
-  }
-  return object->release();
+  return result_or_internal_failure(new_py_user(std::move(*user)),
+                                    "Failed to create the PyUser object");
 }
 
 constexpr ClassDecl<1> kPyUserPool{
