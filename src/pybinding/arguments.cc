@@ -1,6 +1,7 @@
 #include "pybinding/arguments.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pybinding/owned_ref.h"
@@ -8,9 +9,16 @@
 namespace sandrig::py {
 namespace {
 
-PyResult<void> raise_binding_error(std::string_view function, std::string_view problem) {
-  std::string message(function);
-  message.append("() ").append(problem);
+// "PyFs.mkdir() ", the start of every binding error.
+std::string error_prefix(const Callee& callee) {
+  std::string prefix(callee.class_name);
+  prefix.append(".").append(callee.function_name).append("() ");
+  return prefix;
+}
+
+PyResult<void> raise_binding_error(const Callee& callee, std::string_view problem) {
+  std::string message = error_prefix(callee);
+  message.append(problem);
   PyErr_SetString(PyExc_TypeError, message.c_str());
   return error_is_set();
 }
@@ -33,79 +41,111 @@ std::string plural(std::size_t count, std::string_view word) {
   return text;
 }
 
-PyResult<void> check_positional_count(std::string_view function,
-                                      std::span<const Parameter> parameters, std::size_t given) {
+PyResult<void> check_positional_count(const Callee& callee, std::span<const Parameter> parameters,
+                                      std::size_t given) {
   if (given <= parameters.size()) return {};
   std::size_t required = 0;
-  for (const Parameter& parameter : parameters) required += parameter.required ? 1 : 0;
+  for (const Parameter& parameter : parameters) required += parameter.required() ? 1 : 0;
   std::string takes = required == parameters.size()
                           ? plural(parameters.size(), "positional argument")
                           : "from " + std::to_string(required) + " to " +
                                 plural(parameters.size(), "positional argument");
   std::string problem = "takes " + takes + " but " + std::to_string(given) +
                         (given == 1 ? " was given" : " were given");
-  return raise_binding_error(function, problem);
+  return raise_binding_error(callee, problem);
 }
 
 // As raise_binding_error, for a problem that quotes a keyword as given:
 // the key is formatted by the interpreter, so a name that is not valid
 // UTF-8 or holds a NUL character is reported whole.
-PyResult<void> raise_keyword_error(std::string_view function, const char* problem, PyObject* key) {
-  std::string prefix(function);
-  prefix.append("() ").append(problem).append(" '");
+PyResult<void> raise_keyword_error(const Callee& callee, const char* problem, PyObject* key) {
+  std::string prefix = error_prefix(callee);
+  prefix.append(problem).append(" '");
   OwnedRef message = OwnedRef::steal(PyUnicode_FromFormat("%s%U'", prefix.c_str(), key));
   if (!message) return error_is_set();
   PyErr_SetObject(PyExc_TypeError, message.get());
   return error_is_set();
 }
 
-PyResult<void> bind_keywords(std::string_view function, std::span<const Parameter> parameters,
-                             PyObject* kwargs, std::span<PyObject*> bound) {
-  Py_ssize_t position = 0;
-  PyObject* key = nullptr;
-  PyObject* value = nullptr;
-  while (PyDict_Next(kwargs, &position, &key, &value)) {
-    if (!PyUnicode_Check(key)) return raise_binding_error(function, "keywords must be strings");
-    // Compared without encoding the key, which may hold lone surrogates.
-    std::size_t index = 0;
-    while (index < parameters.size() &&
-           PyUnicode_CompareWithASCIIString(key, parameters[index].name) != 0) {
-      ++index;
-    }
-    if (index == parameters.size()) {
-      return raise_keyword_error(function, "got an unexpected keyword argument", key);
-    }
-    if (bound[index] != nullptr) {
-      return raise_keyword_error(function, "got multiple values for argument", key);
-    }
-    bound[index] = value;
+// Binds one keyword argument to its parameter.
+PyResult<void> bind_keyword(const Callee& callee, std::span<const Parameter> parameters,
+                            PyObject* key, PyObject* value, std::span<PyObject*> bound) {
+  if (!PyUnicode_Check(key)) return raise_binding_error(callee, "keywords must be strings");
+  // Compared without encoding the key, which may hold lone surrogates.
+  std::size_t index = 0;
+  while (index < parameters.size() &&
+         PyUnicode_CompareWithASCIIString(key, parameters[index].name) != 0) {
+    ++index;
   }
+  if (index == parameters.size()) {
+    return raise_keyword_error(callee, "got an unexpected keyword argument", key);
+  }
+  if (bound[index] != nullptr) {
+    return raise_keyword_error(callee, "got multiple values for argument", key);
+  }
+  bound[index] = value;
   return {};
 }
 
-PyResult<void> check_required(std::string_view function, std::span<const Parameter> parameters,
+PyResult<void> check_required(const Callee& callee, std::span<const Parameter> parameters,
                               std::span<PyObject*> bound) {
   std::vector<std::string_view> missing;
   for (std::size_t i = 0; i < parameters.size(); ++i) {
-    if (parameters[i].required && bound[i] == nullptr) missing.push_back(parameters[i].name);
+    if (parameters[i].required() && bound[i] == nullptr) missing.push_back(parameters[i].name);
   }
   if (missing.empty()) return {};
-  return raise_binding_error(function, "missing " +
-                                           plural(missing.size(), "required positional argument") +
-                                           ": " + name_list(missing));
+  return raise_binding_error(callee, "missing " +
+                                         plural(missing.size(), "required positional argument") +
+                                         ": " + name_list(missing));
+}
+
+bool bind_positional(const Callee& callee, std::span<const Parameter> parameters,
+                     std::span<PyObject* const> positional, std::span<PyObject*> bound) {
+  if (!check_positional_count(callee, parameters, positional.size())) return false;
+  for (std::size_t i = 0; i < positional.size(); ++i) bound[i] = positional[i];
+  return true;
 }
 
 }  // namespace
 
-bool bind_into(std::string_view function, std::span<const Parameter> parameters, PyObject* args,
-               PyObject* kwargs, std::span<PyObject*> bound) {
-  std::size_t given = args == nullptr ? 0 : static_cast<std::size_t>(PyTuple_GET_SIZE(args));
-  if (!check_positional_count(function, parameters, given)) return false;
-  for (std::size_t i = 0; i < given; ++i) {
-    bound[i] = PyTuple_GET_ITEM(args, static_cast<Py_ssize_t>(i));
+std::nullptr_t raise_missing_instance(const Callee& callee) {
+  PyErr_Format(PyExc_TypeError, "unbound method %s.%s() needs an argument", callee.class_name,
+               callee.function_name);
+  return nullptr;
+}
+
+std::nullptr_t raise_no_arguments_taken(const Callee& callee, Py_ssize_t given) {
+  PyErr_Format(PyExc_TypeError, "%s.%s() takes no arguments (%zd given)", callee.class_name,
+               callee.function_name, given);
+  return nullptr;
+}
+
+bool bind_into(const Callee& callee, std::span<const Parameter> parameters,
+               const CallArguments& call, std::span<PyObject*> bound) {
+  if (!bind_positional(callee, parameters, call.positional, bound)) return false;
+  const Py_ssize_t keywords = call.keyword_names == nullptr ? 0 : PyTuple_GET_SIZE(call.keyword_names);
+  for (Py_ssize_t i = 0; i < keywords; ++i) {
+    if (!bind_keyword(callee, parameters, PyTuple_GET_ITEM(call.keyword_names, i),
+                      call.keyword_values[i], bound)) {
+      return false;
+    }
   }
-  if (kwargs != nullptr && !bind_keywords(function, parameters, kwargs, bound)) return false;
-  return check_required(function, parameters, bound).has_value();
+  return check_required(callee, parameters, bound).has_value();
+}
+
+bool bind_with_dict(const Callee& callee, std::span<const Parameter> parameters,
+                    std::span<PyObject* const> positional, PyObject* kwargs,
+                    std::span<PyObject*> bound) {
+  if (!bind_positional(callee, parameters, positional, bound)) return false;
+  if (kwargs != nullptr) {
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(kwargs, &position, &key, &value)) {
+      if (!bind_keyword(callee, parameters, key, value, bound)) return false;
+    }
+  }
+  return check_required(callee, parameters, bound).has_value();
 }
 
 }  // namespace sandrig::py

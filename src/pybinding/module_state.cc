@@ -20,15 +20,21 @@ PyModuleDef module_definition = {
     nullptr, nullptr, nullptr, nullptr,
 };
 
-// The module is built once per process and never freed; this is the one
-// place that remembers it.
-PyObject*& module_slot() {
-  static PyObject* module = nullptr;
-  return module;
-}
-
 ModuleState& state_of(PyObject* module) {
   return *static_cast<ModuleState*>(PyModule_GetState(module));
+}
+
+// The module is built once per process and never freed; this is the one
+// place that remembers it, with its state, which every method call reads
+// (so the state is not looked up from the module each time).
+struct InitializedModule {
+  PyObject* module = nullptr;
+  ModuleState* state = nullptr;
+};
+
+InitializedModule& module_slot() {
+  static InitializedModule initialized;
+  return initialized;
 }
 
 // The module is one per process and belongs to the main interpreter: a
@@ -47,11 +53,11 @@ bool in_main_interpreter() {
 
 }  // namespace
 
-PyObject* initialized_module() { return module_slot(); }
+PyObject* initialized_module() { return module_slot().module; }
 
 PyObject* initialize_module(bool (*register_all)(PyObject* module)) {
   if (!in_main_interpreter()) return nullptr;
-  if (PyObject* existing = module_slot()) {
+  if (PyObject* existing = module_slot().module) {
     Py_INCREF(existing);
     return existing;
   }
@@ -64,7 +70,7 @@ PyObject* initialize_module(bool (*register_all)(PyObject* module)) {
   for (PyObject* type : state_of(module.get()).types) {
     seal_type(reinterpret_cast<PyTypeObject*>(type));
   }
-  module_slot() = module.get();
+  module_slot() = {module.get(), &state_of(module.get())};
   Py_INCREF(module.get());  // the slot's own reference, never dropped
   return module.release();
 }
@@ -80,8 +86,8 @@ PyResult<PyTypeObject*> register_class(PyObject* module, ClassId id, PyType_Spec
 }
 
 PyResult<PyTypeObject*> class_type(ClassId id) {
-  PyObject* module = initialized_module();
-  PyObject* type = module == nullptr ? nullptr : state_of(module).types[static_cast<int>(id)];
+  const ModuleState* state = module_slot().state;
+  PyObject* type = state == nullptr ? nullptr : state->types[static_cast<int>(id)];
   if (type == nullptr) {
     PyErr_SetString(PyExc_SystemError, "sandrig: class used before its registration");
     return error_is_set();

@@ -5,6 +5,9 @@
 
 #include <string_view>
 
+#include "pybinding/owned_ref.h"
+#include "pybinding/py_result.h"
+
 namespace sandrig::py {
 
 // The exception class that internal failures raise in Python. It derives
@@ -16,5 +19,13 @@ PyObject* panic_exception_type();
 // Writes `message` to standard error, then raises it as the panic exception.
 // Always returns null, for use as a failed call's result.
 PyObject* raise_internal_failure(std::string_view message);
+
+// Hands a call's newly made result object to the caller; failing to make it
+// is an internal failure, raised with `message` in place of its exception.
+inline PyObject* result_or_internal_failure(PyResult<OwnedRef> object, std::string_view message) {
+  if (object) return object->release();
+  PyErr_Clear();
+  return raise_internal_failure(message);
+}
 
 }  // namespace sandrig::py

@@ -9,16 +9,14 @@
 
 #include "common/internal_failure.h"
 #include "common/mutex.h"
-#include "pybinding/arguments.h"
 #include "pybinding/classes.h"
 #include "pybinding/conversions.h"
-#include "pybinding/edge.h"
+#include "pybinding/declared_class.h"
 #include "pybinding/errors.h"
 #include "pybinding/instance.h"
 #include "pybinding/locked_call.h"
 #include "pybinding/panic.h"
 #include "pybinding/results.h"
-#include "pybinding/type_builder.h"
 #include "pybinding/whence.h"
 
 namespace sandrig::py {
@@ -65,79 +63,59 @@ void announce_read(std::size_t count) {
 }
 
 PyObject* handle_str(PyObject* self) {
-  auto handle = handle_of(self);
-  if (!handle) return nullptr;
-  std::string text = locked_call(**handle, [](fs::FileHandle& h) { return h.debug(); });
+  LockedHandle* handle = SANDRIG_TRY(handle_of(self));
+  std::string text = locked_call(*handle, [](fs::FileHandle& h) { return h.debug(); });
   return text_result(text);
 }
 
-PyObject* handle_id(PyObject* self, PyObject*) {
-  auto handle = handle_of(self);
-  if (!handle) return nullptr;
-  std::optional<fs::InodeId> id = locked_call(**handle, [](fs::FileHandle& h) { return h.id(); });
+PyObject* handle_id(PyObject* self) {
+  LockedHandle* handle = SANDRIG_TRY(handle_of(self));
+  std::optional<fs::InodeId> id = locked_call(*handle, [](fs::FileHandle& h) { return h.id(); });
   if (!id) return raise_io_error(fs::IoErrorKind::InvalidFileDescriptor);
   return unsigned_result(*id);
 }
 
-PyObject* handle_close(PyObject* self, PyObject*) {
-  auto handle = handle_of(self);
-  if (!handle) return nullptr;
-  fs::IoResult<void> closed = locked_call(**handle, [](fs::FileHandle& h) { return h.close(); });
+PyObject* handle_close(PyObject* self) {
+  LockedHandle* handle = SANDRIG_TRY(handle_of(self));
+  fs::IoResult<void> closed = locked_call(*handle, [](fs::FileHandle& h) { return h.close(); });
   return closed ? none_result() : raise_io_error(closed.error());
 }
 
-PyObject* handle_read(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static constexpr Parameter kParameters[] = {{"buffer"}};
-  auto bound = bind_arguments("PyFileHandle.read", kParameters, args, kwargs);
-  if (!bound) return nullptr;
-  auto handle = handle_of(self);
-  if (!handle) return nullptr;
-  auto limit = size_argument((*bound)[0], "buffer");
-  if (!limit) return nullptr;
-  if (*limit > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
+PyObject* handle_read(PyObject* self, const BoundArguments<1>& arguments) {
+  LockedHandle* handle = SANDRIG_TRY(handle_of(self));
+  const std::size_t limit = SANDRIG_TRY(size_argument(arguments[0], "buffer"));
+  if (limit > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
     return raise_internal_failure("capacity overflow");
   }
   // Allocates only what the file still holds, however large the limit.
   fs::IoResult<std::vector<std::uint8_t>> data =
-      locked_call(**handle, [&](fs::FileHandle& h) { return h.read_up_to(*limit); });
+      locked_call(*handle, [&](fs::FileHandle& h) { return h.read_up_to(limit); });
   if (!data) return raise_io_error(data.error());
-  if (data->size() > *limit) fail("a read returned more bytes than asked for");
+  if (data->size() > limit) fail("a read returned more bytes than asked for");
   announce_read(data->size());
   return bytes_result(*data);
 }
 
-PyObject* handle_write(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static constexpr Parameter kParameters[] = {{"buffer"}};
-  auto bound = bind_arguments("PyFileHandle.write", kParameters, args, kwargs);
-  if (!bound) return nullptr;
-  auto handle = handle_of(self);
-  if (!handle) return nullptr;
-  auto bytes = bytes_argument((*bound)[0], "buffer");
-  if (!bytes) return nullptr;
+PyObject* handle_write(PyObject* self, const BoundArguments<1>& arguments) {
+  LockedHandle* handle = SANDRIG_TRY(handle_of(self));
+  std::span<const std::uint8_t> bytes = SANDRIG_TRY(bytes_argument(arguments[0], "buffer"));
   fs::IoResult<std::size_t> written =
-      locked_call(**handle, [&](fs::FileHandle& h) { return h.write(*bytes); });
+      locked_call(*handle, [&](fs::FileHandle& h) { return h.write(bytes); });
   return written ? unsigned_result(*written) : raise_io_error(written.error());
 }
 
-PyObject* handle_seek(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static constexpr Parameter kParameters[] = {{"offset"}, {"whence"}};
-  auto bound = bind_arguments("PyFileHandle.seek", kParameters, args, kwargs);
-  if (!bound) return nullptr;
-  auto handle = handle_of(self);
-  if (!handle) return nullptr;
-  auto offset = size_argument((*bound)[0], "offset");
-  if (!offset) return nullptr;
-  auto whence = whence_argument((*bound)[1], "whence");
-  if (!whence) return nullptr;
+PyObject* handle_seek(PyObject* self, const BoundArguments<2>& arguments) {
+  LockedHandle* handle = SANDRIG_TRY(handle_of(self));
+  const std::size_t offset = SANDRIG_TRY(size_argument(arguments[0], "offset"));
+  const Whence whence = SANDRIG_TRY(whence_argument(arguments[1], "whence"));
   fs::IoResult<void> moved = locked_call(
-      **handle, [&](fs::FileHandle& h) { return h.seek(to_seek_origin(*whence), *offset); });
+      *handle, [&](fs::FileHandle& h) { return h.seek(to_seek_origin(whence), offset); });
   return moved ? none_result() : raise_io_error(moved.error());
 }
 
-PyObject* handle_tell(PyObject* self, PyObject*) {
-  auto handle = handle_of(self);
-  if (!handle) return nullptr;
-  std::optional<std::size_t> offset = locked_call(**handle, [](fs::FileHandle& h) {
+PyObject* handle_tell(PyObject* self) {
+  LockedHandle* handle = SANDRIG_TRY(handle_of(self));
+  std::optional<std::size_t> offset = locked_call(*handle, [](fs::FileHandle& h) {
     return h.id() ? std::optional(h.offset()) : std::nullopt;
   });
   if (!offset) return raise_io_error(fs::IoErrorKind::InvalidFileDescriptor);
@@ -156,76 +134,80 @@ void close_if_open(LockedHandle& locked) {
 
 void handle_dealloc(PyObject* self) { Handles::destroy_with(self, &close_if_open); }
 
-constexpr const char* kClassDoc =
+constexpr ClassDecl<0> kPyFileHandle{
+    ClassId::PyFileHandle, "PyFileHandle",
     "\nA simple wrapper around the FileHandle struct.\n\n"
     "This class is a simple wrapper around the FileHandle struct. It defines\n"
     "the basis for a file handle that can be used in Python. The file handle\n"
     "can be used to read and write data to a file.\n\n"
     "A file handle is always associated with a filesystem and an inode. The\n"
-    "file handle can be used to read and write data to the file.\n";
+    "file handle can be used to read and write data to the file.\n",
+    {}, nullptr};
 
-PyMethodDef methods[] = {
-    {"id", as_cfunction(Edge<&handle_id>::call), METH_NOARGS,
-     "id($self)\n--\n\n"
-     "\nGet the inode id of the open file.\n\n"
-     "This function returns the id of the file's inode as an integer. The function\n"
-     "will return an error if the file handle has been closed.\n"},
-    {"close", as_cfunction(Edge<&handle_close>::call), METH_NOARGS,
-     "close($self)\n--\n\n"
-     "\nClose the file handle.\n\n"
-     "Notice that the pyobject still holds a reference to the file handle. However\n"
-     "any subsequent read or write operation will fail.\n\n"
-     "Small Note on garbage collection: The file handle will internally be closed\n"
-     "HOWEVER it will still keep the file system and inode alive. Until the file\n"
-     "handle is dropped.\n"},
-    {"read", as_cfunction(Edge<&handle_read>::call), METH_VARARGS | METH_KEYWORDS,
-     "read($self, buffer)\n--\n\n"
-     "\nRead data from the file handle.\n\n"
-     "This function reads data from the file handle. The function will return a\n"
-     "byte array with the data that was read from the file. The function will\n"
-     "return an error if the read operation failed.\n"},
-    {"write", as_cfunction(Edge<&handle_write>::call), METH_VARARGS | METH_KEYWORDS,
-     "write($self, buffer)\n--\n\n"
-     "\nWrite data to the file handle.\n\n"
-     "This function writes data to the file handle. The function will return the\n"
-     "number of bytes that were written to the file. The function will return an\n"
-     "error if the write operation failed.\n"},
-    {"seek", as_cfunction(Edge<&handle_seek>::call), METH_VARARGS | METH_KEYWORDS,
-     "seek($self, offset, whence)\n--\n\n"
-     "\nMove the current position in the file.\n\n"
-     "This function moves the position by offset bytes from the origin that whence\n"
-     "names and returns None; read the new position with tell(). The position never\n"
-     "passes the end of the file. The function will return an error if the seek\n"
-     "operation failed.\n"},
-    {"tell", as_cfunction(Edge<&handle_tell>::call), METH_NOARGS,
-     "tell($self)\n--\n\n"
-     "\nTell the current position in the file.\n\n"
-     "This function returns the current position in the file. The function will\n"
-     "return an error if the tell operation failed.\n"},
-    {nullptr, nullptr, 0, nullptr},
-};
+constexpr Method<0> kId{
+    "id", {},
+    "\nGet the inode id of the open file.\n\n"
+    "This function returns the id of the file's inode as an integer. The function\n"
+    "will return an error if the file handle has been closed.\n",
+    &handle_id};
 
-PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>(kClassDoc)},
-    {Py_tp_new, as_slot(&no_constructor)},
-    {Py_tp_dealloc, as_slot(&handle_dealloc)},
-    {Py_tp_str, as_slot(Edge<&handle_str>::call)},
-    {Py_tp_methods, methods},
-    {0, nullptr},
-};
+constexpr Method<0> kClose{
+    "close", {},
+    "\nClose the file handle.\n\n"
+    "Notice that the pyobject still holds a reference to the file handle. However\n"
+    "any subsequent read or write operation will fail.\n\n"
+    "Small Note on garbage collection: The file handle will internally be closed\n"
+    "HOWEVER it will still keep the file system and inode alive. Until the file\n"
+    "handle is dropped.\n",
+    &handle_close};
 
-PyType_Spec spec = {"PyFileHandle", Handles::kBasicSize, 0, Py_TPFLAGS_DEFAULT, slots};
+constexpr Method<1> kRead{
+    "read", {{{"buffer"}}},
+    "\nRead data from the file handle.\n\n"
+    "This function reads data from the file handle. The function will return a\n"
+    "byte array with the data that was read from the file. The function will\n"
+    "return an error if the read operation failed.\n",
+    &handle_read};
+
+constexpr Method<1> kWrite{
+    "write", {{{"buffer"}}},
+    "\nWrite data to the file handle.\n\n"
+    "This function writes data to the file handle. The function will return the\n"
+    "number of bytes that were written to the file. The function will return an\n"
+    "error if the write operation failed.\n",
+    &handle_write};
+
+constexpr Method<2> kSeek{
+    "seek", {{{"offset"}, {"whence"}}},
+    "\nMove the current position in the file.\n\n"
+    "This function moves the position by offset bytes from the origin that whence\n"
+    "names and returns None; read the new position with tell(). The position never\n"
+    "passes the end of the file. The function will return an error if the seek\n"
+    "operation failed.\n",
+    &handle_seek};
+
+constexpr Method<0> kTell{
+    "tell", {},
+    "\nTell the current position in the file.\n\n"
+    "This function returns the current position in the file. The function will\n"
+    "return an error if the tell operation failed.\n",
+    &handle_tell};
+
+using PyFileHandleClass =
+    DeclaredClass<kPyFileHandle, kId, kClose, kRead, kWrite, kSeek, kTell>;
 
 }  // namespace
 
 PyResult<OwnedRef> new_py_file_handle(fs::FileHandle handle) {
-  auto type = class_type(ClassId::PyFileHandle);
-  if (!type) return error_is_set();
-  return Handles::create(*type, kPoisonMessage, std::move(handle));
+  return Handles::create(SANDRIG_TRY(class_type(ClassId::PyFileHandle)), kPoisonMessage,
+                         std::move(handle));
 }
 
 bool register_py_file_handle(PyObject* module) {
-  return register_class(module, ClassId::PyFileHandle, spec).has_value();
+  return PyFileHandleClass::register_in(module, Handles::kBasicSize,
+                                        {{Py_tp_dealloc, as_slot(&handle_dealloc)},
+                                         {Py_tp_str, as_slot(Edge<&handle_str>::call)}})
+      .has_value();
 }
 
 }  // namespace sandrig::py

@@ -6,13 +6,12 @@
 #include "pool/terminal_session.h"
 #include "pool/user.h"
 #include "pybinding/classes.h"
-#include "pybinding/edge.h"
+#include "pybinding/declared_class.h"
 #include "pybinding/errors.h"
 #include "pybinding/instance.h"
 #include "pybinding/panic.h"
 #include "pybinding/py_terminal_session.h"
 #include "pybinding/results.h"
-#include "pybinding/type_builder.h"
 
 namespace sandrig::py {
 namespace {
@@ -23,93 +22,74 @@ PyResult<pool::SharedUser*> user_of(PyObject* self) {
   return self_value<pool::SharedUser>(self, ClassId::PyUser);
 }
 
-PyObject* user_spawn(PyObject* self, PyObject*) {
-  auto user = user_of(self);
-  if (!user) return nullptr;
-  auto session = pool::User::spawn_terminal(**user);
+PyObject* user_spawn(PyObject* self) {
+  pool::SharedUser* user = SANDRIG_TRY(user_of(self));
+  auto session = pool::User::spawn_terminal(*user);
   if (!session) return raise_message(session.error());
-  auto object = new_py_terminal_session(std::move(*session));
-  if (!object) {
-    PyErr_Clear();
-    return raise_internal_failure("Failed to create the PyTerminalSession object");
-  }
-  return object->release();
+  return result_or_internal_failure(new_py_terminal_session(std::move(*session)),
+                                    "Failed to create the PyTerminalSession object");
 }
 
-PyObject* user_username(PyObject* self, PyObject*) {
-  auto user = user_of(self);
-  if (!user) return nullptr;
-  const std::string name = (**user)->lock()->username();
+PyObject* user_username(PyObject* self) {
+  const std::string name = SANDRIG_TRY(user_of(self))->get()->lock()->username();
   return text_result(name);
 }
 
-PyObject* user_uid(PyObject* self, PyObject*) {
-  auto user = user_of(self);
-  if (!user) return nullptr;
-  const std::uint32_t uid = (**user)->lock()->uid();
+PyObject* user_uid(PyObject* self) {
+  const std::uint32_t uid = SANDRIG_TRY(user_of(self))->get()->lock()->uid();
   return unsigned_result(uid);
 }
 
-PyObject* user_home(PyObject* self, PyObject*) {
-  auto user = user_of(self);
-  if (!user) return nullptr;
-  const std::string home = (**user)->lock()->home();
+PyObject* user_home(PyObject* self) {
+  const std::string home = SANDRIG_TRY(user_of(self))->get()->lock()->home();
   return text_result(home);
 }
 
 PyObject* user_str(PyObject* self) {
-  auto user = user_of(self);
-  if (!user) return nullptr;
+  pool::SharedUser* user = SANDRIG_TRY(user_of(self));
   std::string text;
   {
-    auto guard = (**user)->lock();
+    auto guard = (*user)->lock();
     text = "{ username: " + guard->username() + ", uid: " + std::to_string(guard->uid()) +
            ", home: " + guard->home() + " }";
   }
   return text_result(text);
 }
 
-constexpr const char* kClassDoc =
+constexpr ClassDecl<0> kPyUser{
+    ClassId::PyUser, "PyUser",
     "\nA class that represents a user account in the pool.\n\n"
     "This class represents a user account in the pool. The user account can\n"
     "be used to create a new terminal session. The user account will be\n"
-    "released back to the pool when the session is dropped.\n";
+    "released back to the pool when the session is dropped.\n",
+    {}, nullptr};
 
-PyMethodDef methods[] = {
-    {"spawn", as_cfunction(Edge<&user_spawn>::call), METH_NOARGS,
-     "spawn($self)\n--\n\n"
-     "\nSpawn a new terminal session for the user.\n\n"
-     "This function spawns a new terminal session for the user. The terminal\n"
-     "session can be used to interact with the terminal. The function will\n"
-     "return an error if the terminal session could not be spawned.\n"},
-    {"username", as_cfunction(Edge<&user_username>::call), METH_NOARGS,
-     "username($self)\n--\n\n\nGet the username of the user.\n"},
-    {"uid", as_cfunction(Edge<&user_uid>::call), METH_NOARGS, "uid($self)\n--\n\n\nGet the UID of the user.\n"},
-    {"home", as_cfunction(Edge<&user_home>::call), METH_NOARGS,
-     "home($self)\n--\n\n\nGet the home folder of the user.\n"},
-    {nullptr, nullptr, 0, nullptr},
-};
+constexpr Method<0> kSpawn{
+    "spawn", {},
+    "\nSpawn a new terminal session for the user.\n\n"
+    "This function spawns a new terminal session for the user. The terminal\n"
+    "session can be used to interact with the terminal. The function will\n"
+    "return an error if the terminal session could not be spawned.\n",
+    &user_spawn};
 
-PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>(kClassDoc)},
-    {Py_tp_new, as_slot(&no_constructor)},
-    // Dropping the last reference to the User releases the account.
-    {Py_tp_dealloc, as_slot(&Users::destroy)},
-    {Py_tp_str, as_slot(Edge<&user_str>::call)},
-    {Py_tp_methods, methods},
-    {0, nullptr},
-};
+constexpr Method<0> kUsername{"username", {}, "\nGet the username of the user.\n", &user_username};
+constexpr Method<0> kUid{"uid", {}, "\nGet the UID of the user.\n", &user_uid};
+constexpr Method<0> kHome{"home", {}, "\nGet the home folder of the user.\n", &user_home};
 
-PyType_Spec spec = {"PyUser", Users::kBasicSize, 0, Py_TPFLAGS_DEFAULT, slots};
+using PyUserClass = DeclaredClass<kPyUser, kSpawn, kUsername, kUid, kHome>;
 
 }  // namespace
 
 PyResult<OwnedRef> new_py_user(pool::SharedUser user) {
-  auto type = class_type(ClassId::PyUser);
-  if (!type) return error_is_set();
-  return Users::create(*type, std::move(user));
+  return Users::create(SANDRIG_TRY(class_type(ClassId::PyUser)), std::move(user));
 }
 
-bool register_py_user(PyObject* module) { return register_class(module, ClassId::PyUser, spec).has_value(); }
+bool register_py_user(PyObject* module) {
+  // Dropping the last reference to the User releases the account.
+  return PyUserClass::register_in(module, Users::kBasicSize,
+                                  {{Py_tp_dealloc, as_slot(&Users::destroy)},
+                                   {Py_tp_str, as_slot(Edge<&user_str>::call)}})
+      .has_value();
+}
 
 }  // namespace sandrig::py

@@ -1,6 +1,5 @@
 #include "pybinding/type_builder.h"
 
-#include <memory>
 #include <vector>
 
 #include "pybinding/edge.h"
@@ -159,84 +158,6 @@ PyMethodDef refuse_attribute_method = {"__setattr__",
                                        as_cfunction(Edge<&refuse_attribute>::call),
                                        METH_VARARGS | METH_KEYWORDS, nullptr};
 
-// PyPy drops the docstrings (and so the text signatures) of methods that a
-// type receives through Py_tp_methods, but keeps those of plain builtin
-// functions. So there each method becomes a builtin function wrapped as an
-// instance method: the instance arrives as the first positional argument,
-// and this adapter passes it on as `self` under the method's own convention.
-constexpr const char* kMethodCapsule = "sandrig.method";
-
-// A method's adapter entry: the function's own definition (name and doc of
-// the method) and the method definition it forwards to.
-struct ForwardedMethod {
-  PyMethodDef function;
-  const PyMethodDef* method;
-  const char* type_name;
-};
-
-PyObject* forward_to_method(PyObject* capsule, PyObject* args, PyObject* kwargs) {
-  const auto* entry = static_cast<const ForwardedMethod*>(PyCapsule_GetPointer(capsule, kMethodCapsule));
-  if (entry == nullptr) return nullptr;
-  const PyMethodDef& method = *entry->method;
-  const Py_ssize_t given = PyTuple_GET_SIZE(args);
-  if (given < 1) {
-    PyErr_Format(PyExc_TypeError, "unbound method %s.%s() needs an argument", entry->type_name,
-                 method.ml_name);
-    return nullptr;
-  }
-  PyObject* self = PyTuple_GET_ITEM(args, 0);
-  const bool has_keywords = kwargs != nullptr && PyDict_Size(kwargs) > 0;
-  if ((method.ml_flags & METH_NOARGS) != 0) {
-    if (given > 1 || has_keywords) {
-      PyErr_Format(PyExc_TypeError, "%s.%s() takes no arguments (%zd given)", entry->type_name,
-                   method.ml_name, given - 1 + (has_keywords ? PyDict_Size(kwargs) : 0));
-      return nullptr;
-    }
-    return method.ml_meth(self, nullptr);
-  }
-  OwnedRef rest = OwnedRef::steal(PyTuple_GetSlice(args, 1, given));
-  if (!rest) return nullptr;
-  if ((method.ml_flags & METH_KEYWORDS) != 0) {
-    return reinterpret_cast<PyCFunctionWithKeywords>(reinterpret_cast<void (*)()>(method.ml_meth))(
-        self, rest.get(), kwargs);
-  }
-  return method.ml_meth(self, rest.get());
-}
-
-void release_forwarded_method(PyObject* capsule) {
-  std::unique_ptr<ForwardedMethod> owned(
-      static_cast<ForwardedMethod*>(PyCapsule_GetPointer(capsule, kMethodCapsule)));
-}
-
-// Replaces the method `method` of `type` by its documented adapter.
-bool document_method(PyObject* type, const PyMethodDef& method) {
-  auto entry = std::make_unique<ForwardedMethod>(ForwardedMethod{
-      {method.ml_name, as_cfunction(Edge<&forward_to_method>::call), METH_VARARGS | METH_KEYWORDS,
-       method.ml_doc},
-      &method,
-      reinterpret_cast<PyTypeObject*>(type)->tp_name});
-  OwnedRef capsule = OwnedRef::steal(PyCapsule_New(entry.get(), kMethodCapsule, release_forwarded_method));
-  if (!capsule) return false;
-  PyMethodDef* function_def = &entry.release()->function;  // owned by the capsule now
-  OwnedRef function = OwnedRef::steal(PyCFunction_NewEx(function_def, capsule.get(), nullptr));
-  if (!function) return false;
-  OwnedRef bound = OwnedRef::steal(PyInstanceMethod_New(function.get()));
-  return bound && PyObject_SetAttrString(type, method.ml_name, bound.get()) == 0;
-}
-
-// Gives every plain method of the type's method table its adapter.
-bool document_methods(PyObject* type, const PyType_Spec& spec) {
-  for (const PyType_Slot* slot = spec.slots; slot->slot != 0; ++slot) {
-    if (slot->slot != Py_tp_methods) continue;
-    for (const auto* method = static_cast<const PyMethodDef*>(slot->pfunc); method->ml_name != nullptr;
-         ++method) {
-      const bool plain = (method->ml_flags & (METH_CLASS | METH_STATIC)) == 0;
-      if (plain && method->ml_doc != nullptr && !document_method(type, *method)) return false;
-    }
-  }
-  return true;
-}
-
 bool set_descriptor(PyObject* type, const char* name, OwnedRef descriptor) {
   return descriptor && PyObject_SetAttrString(type, name, descriptor.get()) == 0;
 }
@@ -271,7 +192,6 @@ void seal(PyTypeObject* type) {
   type->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
   PyType_Modified(type);
 }
-bool document_methods(PyObject*, const PyType_Spec&) { return true; }  // docstrings kept as given
 #endif
 
 }  // namespace
@@ -287,7 +207,7 @@ PyResult<OwnedRef> build_final_type(PyType_Spec& spec) {
     if (!silenced.active()) return error_is_set();
     type = type_from_spec(spec);
   }
-  if (!type || !make_final(type.get()) || !document_methods(type.get(), spec)) return error_is_set();
+  if (!type || !make_final(type.get())) return error_is_set();
   OwnedRef module = OwnedRef::steal(PyUnicode_FromString(kModuleName));
   if (!module || PyObject_SetAttrString(type.get(), "__module__", module.get()) < 0) {
     return error_is_set();
@@ -296,6 +216,22 @@ PyResult<OwnedRef> build_final_type(PyType_Spec& spec) {
 }
 
 void seal_type(PyTypeObject* type) { seal(type); }
+
+PyResult<void> document_methods([[maybe_unused]] PyTypeObject* type,
+                                [[maybe_unused]] std::span<PyMethodDef> functions) {
+#ifdef PYPY_VERSION
+  auto* type_object = reinterpret_cast<PyObject*>(type);
+  for (PyMethodDef& definition : functions) {
+    OwnedRef function = OwnedRef::steal(PyCFunction_NewEx(&definition, nullptr, nullptr));
+    if (!function) return error_is_set();
+    OwnedRef method = OwnedRef::steal(PyInstanceMethod_New(function.get()));
+    if (!method || PyObject_SetAttrString(type_object, definition.ml_name, method.get()) < 0) {
+      return error_is_set();
+    }
+  }
+#endif
+  return {};
+}
 
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
   PyErr_SetString(PyExc_TypeError, "No constructor defined");

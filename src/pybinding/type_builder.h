@@ -3,6 +3,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <span>
+
 #include "pybinding/owned_ref.h"
 #include "pybinding/py_result.h"
 
@@ -20,6 +22,14 @@ PyResult<OwnedRef> build_final_type(PyType_Spec& spec);
 // setting or deleting its attributes then raises TypeError. Called once the
 // class has all its attributes.
 void seal_type(PyTypeObject* type);
+
+// PyPy drops the docstrings (and so the text signatures) of methods that a
+// type receives through Py_tp_methods, but keeps those of plain builtin
+// functions. So there each method is replaced by such a function wrapped as
+// an instance method: `functions` take the instance as their first
+// positional argument (see MethodEntry::forwarded) and must outlive the
+// type. Elsewhere the docstrings are kept as given and nothing is done.
+PyResult<void> document_methods(PyTypeObject* type, std::span<PyMethodDef> functions);
 
 // tp_new of classes that Python code cannot instantiate: raises TypeError
 // "No constructor defined".

@@ -6,11 +6,10 @@
 #include "common/internal_failure.h"
 #include "pybinding/classes.h"
 #include "pybinding/conversions.h"
-#include "pybinding/edge.h"
+#include "pybinding/declared_class.h"
 #include "pybinding/instance.h"
 #include "pybinding/module_state.h"
 #include "pybinding/results.h"
-#include "pybinding/type_builder.h"
 
 namespace sandrig::py {
 namespace {
@@ -32,15 +31,13 @@ const char* member_name(Whence whence) {
 }
 
 PyObject* whence_repr(PyObject* self) {
-  auto whence = self_value<Whence>(self, ClassId::Whence);
-  if (!whence) return nullptr;
-  return text_result(std::string("Whence.") + member_name(**whence));
+  const Whence whence = *SANDRIG_TRY(self_value<Whence>(self, ClassId::Whence));
+  return text_result(std::string("Whence.") + member_name(whence));
 }
 
 PyObject* whence_int(PyObject* self) {
-  auto whence = self_value<Whence>(self, ClassId::Whence);
-  if (!whence) return nullptr;
-  return unsigned_result(static_cast<std::uint64_t>(**whence));
+  const Whence whence = *SANDRIG_TRY(self_value<Whence>(self, ClassId::Whence));
+  return unsigned_result(static_cast<std::uint64_t>(whence));
 }
 
 // Equality with members and with ints; everything else, ordering included,
@@ -64,19 +61,11 @@ PyObject* whence_richcompare(PyObject* self, PyObject* other, int op) {
   return PyObject_RichCompare(number.get(), other, op);
 }
 
-constexpr const char* kClassDoc = "\nA small enumeration to determine the whence\nwhen seeking in a file.\n";
+constexpr ClassDecl<0> kWhence{ClassId::Whence, "Whence",
+                               "\nA small enumeration to determine the whence\nwhen seeking in a file.\n",
+                               {}, nullptr};
 
-PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>(kClassDoc)},
-    {Py_tp_new, as_slot(&no_constructor)},
-    {Py_tp_dealloc, as_slot(&Members::destroy)},
-    {Py_tp_repr, as_slot(Edge<&whence_repr>::call)},
-    {Py_tp_richcompare, as_slot(Edge<&whence_richcompare>::call)},
-    {Py_nb_int, as_slot(Edge<&whence_int>::call)},
-    {0, nullptr},
-};
-
-PyType_Spec spec = {"Whence", Members::kBasicSize, 0, Py_TPFLAGS_DEFAULT, slots};
+using WhenceClass = DeclaredClass<kWhence>;
 
 // Each member is created once, with the class, so that every access to
 // Whence.SEEK_SET yields the same object.
@@ -106,16 +95,19 @@ fs::SeekOrigin to_seek_origin(Whence whence) {
 }
 
 PyResult<Whence> whence_argument(PyObject* value, const char* name) {
-  auto type = class_type(ClassId::Whence);
-  if (!type) return error_is_set();
-  auto object = instance_argument(value, name, *type);
-  if (!object) return error_is_set();
-  if (!Members::constructed(*object)) return raise_not_constructed(*object, name);
-  return Members::value(*object);
+  PyObject* object =
+      SANDRIG_TRY(instance_argument(value, name, SANDRIG_TRY(class_type(ClassId::Whence))));
+  if (!Members::constructed(object)) return raise_not_constructed(object, name);
+  return Members::value(object);
 }
 
 bool register_whence(PyObject* module) {
-  auto type = register_class(module, ClassId::Whence, spec);
+  auto type = WhenceClass::register_in(
+      module, Members::kBasicSize,
+      {{Py_tp_dealloc, as_slot(&Members::destroy)},
+       {Py_tp_repr, as_slot(Edge<&whence_repr>::call)},
+       {Py_tp_richcompare, as_slot(Edge<&whence_richcompare>::call)},
+       {Py_nb_int, as_slot(Edge<&whence_int>::call)}});
   return type && add_members(*type);
 }
 
