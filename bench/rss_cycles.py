@@ -15,17 +15,14 @@ import sys
 import time
 
 import sandrig
+from peers import resident_bytes
 
 BUDGET_KB = 4 * 1024
 CHECKPOINTS = 10
 
 
 def resident_kb():
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    raise RuntimeError("no VmRSS")
+    return resident_bytes() // 1024
 
 
 def main():
