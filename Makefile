@@ -27,7 +27,7 @@ ASAN_RUNTIME = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-
 ISOLATE := $(if $(and $(filter 0,$(shell id -u)),$(wildcard tests/isolated.sh)),tests/isolated.sh,)
 
 .PHONY: all setup deps venvs test demo native-tests native-plain native-asan native-tsan \
-        python-tests python-cpython python-pypy stubtest bench clean \
+        python-tests python-cpython python-pypy stubtest bench bench-native bench-cpython bench-pypy clean \
         cross-setup chroot-i386 native-arm-build native-arm binding-arm \
         python-i386 python-i386-cpython python-i386-pypy tests-32bit \
         python-asan fuzz fuzz-build fuzz-smoke
@@ -182,10 +182,40 @@ demo: $(VENV)/bin/python
 	$(VENV)/bin/pip install -q --force-reinstall --no-deps .
 	$(VENV)/bin/python examples/demo.py
 
-bench: deps
+# Each interpreter gets its own bench venv: the module built as a release
+# install plus the two pure-Python peers (from the machine's own index).
+BENCH_VENV_CPYTHON := build/venv-bench-cpython
+BENCH_VENV_PYPY := build/venv-bench-pypy
+BENCH_PEERS := pyfakefs fs
+
+define bench_venv
+	$(1) -m venv $(2)
+	$(2)/bin/pip install -q --upgrade pip
+	$(2)/bin/pip install -q $(BENCH_PEERS)
+endef
+
+$(BENCH_VENV_CPYTHON)/bin/python: $(STAMPS)/deps
+	$(call bench_venv,$(PYTHON),$(BENCH_VENV_CPYTHON))
+
+$(BENCH_VENV_PYPY)/bin/python: $(STAMPS)/deps
+	$(call bench_venv,$(PYPY),$(BENCH_VENV_PYPY))
+
+bench-native: deps
 	cmake -S . -B build/bench -DSANDRIG_PYTHON=OFF -DSANDRIG_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build build/bench -j$(JOBS)
 	@for source in bench/*.cc; do name=$$(basename $$source .cc); echo "--- $$name"; build/bench/$$name; done
+
+bench-cpython: $(BENCH_VENV_CPYTHON)/bin/python
+	$(BENCH_VENV_CPYTHON)/bin/pip install -q --force-reinstall --no-deps .
+	$(BENCH_VENV_CPYTHON)/bin/python bench/rss_cycles.py
+	$(BENCH_VENV_CPYTHON)/bin/python bench/peers.py
+
+bench-pypy: $(BENCH_VENV_PYPY)/bin/python
+	$(BENCH_VENV_PYPY)/bin/pip install -q --force-reinstall --no-deps .
+	$(BENCH_VENV_PYPY)/bin/python bench/rss_cycles.py
+	$(BENCH_VENV_PYPY)/bin/python bench/peers.py
+
+bench: bench-native bench-cpython bench-pypy
 
 clean:
 	rm -rf build $(VENV) $(VENV_PYPY)

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -98,6 +99,17 @@ class FileSystem {
   };
   // The entry listed under `name` in a directory whose payload the caller locks.
   IoResult<Found> search(const Directory& directory, std::string_view name) const;
+  // What find_listed() learnt about a name in a directory.
+  struct Listed {
+    const INode* node;  // the entry of that name, if found
+    bool decided;       // false if a link or a vanished entry was in the way
+  };
+  // The entry listed under `name` in a directory whose payload the caller
+  // read-locks, found without taking entries; links are left undecided.
+  Listed find_listed(const Directory& directory, std::string_view name) const;
+  // The guard-free walk of a path of plain names (see path_resolution.cc);
+  // nothing when the path needs the guarded walk.
+  std::optional<InodeId> walk_listed(std::string_view path) const;
   // The node reached from `dir` by the path component `name` (not empty
   // nor "."), under its entry guard.
   IoResult<EntryGuard> step(const INode& dir, std::string_view name) const;
@@ -111,8 +123,8 @@ class FileSystem {
                                   bool& out_of_memory) const;
   // Creates a node at `path` of the kind `kind`.
   IoResult<void> create_at(std::string_view path, INodeKind kind) const;
-  // The unlinking phase of a removal.
-  IoResult<void> unlink(InodeId id) const;
+  // The unlinking phase of a removal, of the node whose entry is given.
+  IoResult<void> unlink(EntryGuard entry) const;
 
   INodeTable inodes_;
   mutable std::atomic<InodeId> next_inode_id_{1};

@@ -102,6 +102,13 @@ std::optional<EntryGuard> INodeTable::get(InodeId id) const {
   }
 }
 
+const INode* INodeTable::peek(InodeId id) const {
+  Shard& shard = shard_of(id);
+  std::lock_guard hold(shard.lock);
+  const std::optional<std::size_t> at = find(shard, id);
+  return at ? shard.buckets[*at] : nullptr;
+}
+
 void INodeTable::reserve(InodeId id) const {
   Shard& shard = shard_of(id);
   std::lock_guard hold(shard.lock);

@@ -62,6 +62,11 @@ class INodeTable {
 
   // A guard on the entry `id`, or nothing if absent.
   std::optional<EntryGuard> get(InodeId id) const;
+  // The node `id` without taking its entry, or null if absent. Only for a
+  // caller that holds the payload lock of a directory listing `id` (a
+  // listed node leaves the table only after a removal erased it from its
+  // directory under the writer's hold), and only while it holds that lock.
+  const INode* peek(InodeId id) const;
   // Stores `node` under its id `id`; returns the node it replaces, if any.
   // May throw bad_alloc (growing the shard), and then stores nothing.
   std::unique_ptr<INode> insert(InodeId id, std::unique_ptr<INode> node) const;

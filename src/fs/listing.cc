@@ -1,4 +1,5 @@
 // Listing the entries of a directory.
+#include <optional>
 #include <vector>
 
 #include "fs/file_system.h"
@@ -8,22 +9,29 @@
 namespace sandrig::fs {
 
 IoResult<Listing> FileSystem::ls_raw(InodeId id) const {
-  std::vector<InodeId> snapshot;
-  {
-    IoResult<EntryGuard> entry = resolve(id);
-    if (!entry) return fail_with(entry.error());
-    const ReadGuard<INodeKind> data = (*entry)->read();
-    const Directory* directory = data->as_directory();
-    if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
-    snapshot = directory->children();
-  }
+  IoResult<EntryGuard> entry = resolve(id);
+  if (!entry) return fail_with(entry.error());
+  // Held for the whole listing: every listed entry stays in the table
+  // meanwhile, so its name and kind are read without taking its entry.
+  const ReadGuard<INodeKind> data = (*entry)->read();
+  const Directory* directory = data->as_directory();
+  if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
   Listing listing;
-  for (InodeId child : snapshot) {
-    IoResult<EntryGuard> entry = resolve(child);
-    if (!entry) continue;  // removed by another thread since the snapshot
-    auto& names = (*entry)->tag() == INodeTag::Directory ? listing.directories : listing.files;
-    names.emplace_back((*entry)->name());
-  }
+  listing.files.reserve(directory->size());
+  directory->for_each_child([&](InodeId child) {
+    const INode* node = inodes_.peek(child);
+    std::optional<EntryGuard> target;
+    if (node != nullptr && node->tag() == INodeTag::Symlink) {
+      // Listed as what the link leads to.
+      IoResult<EntryGuard> resolved = resolve(child);
+      if (resolved) target = std::move(*resolved);
+      node = target ? &**target : nullptr;
+    }
+    if (node == nullptr) return true;  // taken out of the table without being unlinked
+    auto& names = node->tag() == INodeTag::Directory ? listing.directories : listing.files;
+    names.emplace_back(node->name());
+    return true;
+  });
   return listing;
 }
 

@@ -8,29 +8,34 @@
 namespace sandrig::fs {
 
 IoResult<void> FileSystem::rm_raw(InodeId id, bool recursive) const {
+  IoResult<EntryGuard> entry = resolve(id);
+  if (!entry) return fail_with(entry.error());
+  // The rest of the system relies on the root: it is never removed.
+  if ((*entry)->id() == kRootId) return fail_with(IoErrorKind::ResourceCurrentInUse);
+  // The kind tag is fixed at creation: a node that is not a directory has
+  // nothing to inspect, and the unlinking goes on with the entry in hand
+  // instead of looking it up again (a recursive removal is mostly files).
+  if ((*entry)->tag() != INodeTag::Directory) return unlink(std::move(*entry));
   std::vector<InodeId> snapshot;
   {
-    IoResult<EntryGuard> entry = resolve(id);
-    if (!entry) return fail_with(entry.error());
-    // The rest of the system relies on the root: it is never removed.
-    if ((*entry)->id() == kRootId) return fail_with(IoErrorKind::ResourceCurrentInUse);
     const ReadGuard<INodeKind> data = (*entry)->read();
-    if (const Directory* directory = data->as_directory()) {
-      if (!recursive && !directory->empty()) return fail_with(IoErrorKind::DirectoryIsNotEmpty);
-      if (recursive) snapshot = directory->children();
-    }
-  }  // no lock of this node is held while its entries go
+    const Directory* directory = data->as_directory();
+    if (!recursive && !directory->empty()) return fail_with(IoErrorKind::DirectoryIsNotEmpty);
+    if (recursive) snapshot = directory->children();
+  }
+  if (snapshot.empty()) return unlink(std::move(*entry));
+  entry = fail_with(IoErrorKind::InodeNotFound);  // no lock of this node is held while its entries go
   for (InodeId child : snapshot) {
     IoResult<void> removed = rm_raw(child, true);
     if (!removed) return removed;
   }
-  return unlink(id);
+  IoResult<EntryGuard> again = resolve(id);
+  if (!again) return fail_with(again.error());
+  return unlink(std::move(*again));
 }
 
-IoResult<void> FileSystem::unlink(InodeId id) const {
-  IoResult<EntryGuard> entry = resolve(id);
-  if (!entry) return fail_with(entry.error());
-  const INode& node = **entry;
+IoResult<void> FileSystem::unlink(EntryGuard entry) const {
+  const INode& node = *entry;
   IoResult<EntryGuard> parent = resolve(node.parent());
   if (!parent) return fail_with(parent.error());
 
@@ -54,7 +59,7 @@ IoResult<void> FileSystem::unlink(InodeId id) const {
     if (Directory* directory = parent_data->as_directory()) directory->erase(node.id(), node.name());
   }
   const InodeId node_id = node.id();
-  entry = fail_with(IoErrorKind::InodeNotFound);  // releases the node's entry
+  { EntryGuard released = std::move(entry); }  // the node's entry goes before the table removal
   release_inode_id(node_id);
   return {};
 }

@@ -317,3 +317,59 @@ TEST(FsRemoval, RootIsNeverRemoved) {
 
 }  // namespace
 }  // namespace sandrig::fs
+
+namespace sandrig::fs {
+namespace {
+
+// Resolves `path` one component at a time through find_inode_by_name,
+// following links at each step: what a path walk must agree with.
+IoResult<InodeId> walk_by_names(const FileSystem& fs, std::string_view path) {
+  InodeId at = 0;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != '/' && path[i] != '\\') continue;
+    const std::string_view name = path.substr(start, i - start);
+    start = i + 1;
+    if (name.empty() || name == ".") continue;
+    IoResult<InodeId> next = fs.find_inode_by_name(at, name);
+    if (!next) return next;
+    IoResult<InodeId> followed = fs.get_inode_raw(*next);
+    if (!followed) return followed;
+    at = *followed;
+  }
+  return at;
+}
+
+TEST(FsTree, PathWalkAgreesWithNameLookupsAcrossLinksDotsAndLargeDirectories) {
+  FileSystem fs;
+  ASSERT_TRUE(fs.mkdir("/big"));
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(fs.touch("/big/f" + std::to_string(i)));
+  ASSERT_TRUE(fs.mkdir("/big/sub"));
+  ASSERT_TRUE(fs.mkdir("/big/sub/deep"));
+  ASSERT_TRUE(fs.touch("/big/sub/deep/leaf"));
+  const InodeId sub = id_of(fs, "/big/sub");
+  ASSERT_TRUE(fs.create_inode(0, "link", INodeKind::symlink(sub)));
+  ASSERT_TRUE(fs.create_inode(sub, "up", INodeKind::symlink(0)));
+  ASSERT_TRUE(fs.rm("/big/f3", false));  // a hole in the indexed directory
+  for (std::string_view path :
+       {"/big/f0", "/big/f39", "/big/f3", "/big/sub/deep/leaf", "big\\sub\\deep", "/link/deep",
+        "/link/deep/leaf", "/big/sub/up/big", "/big/sub/../f1", "/big/f0/x", "/big/f0/..",
+        "/nope/x", "//big//sub/./deep/", "/link/../f2", "/big/sub/deep/leaf/..", ""}) {
+    EXPECT_EQ(fs.get_inode_by_path_raw(path), walk_by_names(fs, path)) << path;
+  }
+}
+
+TEST(FsListing, LinksAreListedAsWhatTheyLeadTo) {
+  FileSystem fs;
+  ASSERT_TRUE(fs.mkdir("/d"));
+  ASSERT_TRUE(fs.touch("/f"));
+  ASSERT_TRUE(fs.create_inode(0, "to_d", INodeKind::symlink(id_of(fs, "/d"))));
+  ASSERT_TRUE(fs.create_inode(0, "dangling", INodeKind::symlink(999)));
+  IoResult<Listing> listing = fs.ls_raw(0);
+  ASSERT_TRUE(listing);
+  EXPECT_EQ(listing->files, std::vector<std::string>{"f"});
+  EXPECT_EQ(listing->directories, (std::vector<std::string>{"d", "d"}));
+}
+
+}  // namespace
+}  // namespace sandrig::fs

@@ -113,3 +113,36 @@ def quiet_output():
 @pytest.mark.parametrize("name", CALLS)
 def test_repeated_calls_keep_memory_flat(name, quiet_output):
     assert settles_flat(CALLS[name](*filesystem()))
+
+
+CYCLES = 200_000
+CYCLE_FLAT_KB = 1024  # a residue of even 8 bytes per removed id passes this
+
+
+@pytest.mark.parametrize("depth", [0, 3])
+def test_create_remove_cycles_leave_memory_and_text_flat(depth):
+    """Ids are never reused: creating and removing one file over and over
+    must not leave anything behind per id, in memory or in the texts."""
+    fs = sandrig.PyFs()
+    parent = "".join(f"/d{level}" for level in range(depth))
+    for level in range(1, depth + 1):
+        fs.mkdir("".join(f"/d{d}" for d in range(level)))
+    path = parent + "/file"
+    touch, remove = fs.touch, fs.remove
+    for _ in range(1000):
+        touch(path)
+        remove(path)
+    gc.collect()
+    text_before, tree_before, listing_before = str(fs), fs.tree("/", "  "), fs.listdir(parent or "/")
+    before = resident_kb()
+    for _ in range(CYCLES):
+        touch(path)
+        remove(path)
+    gc.collect()
+    grown = resident_kb() - before
+    assert grown <= CYCLE_FLAT_KB
+    # Only the id counter moves: the text covers live nodes only.
+    strip = lambda text: text.rsplit("next_inode_id", 1)[0]
+    assert strip(str(fs)) == strip(text_before)
+    assert fs.tree("/", "  ") == tree_before
+    assert fs.listdir(parent or "/") == listing_before
