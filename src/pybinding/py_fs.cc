@@ -5,6 +5,7 @@
 
 #include "fs/file_handle.h"
 #include "fs/file_handle_type.h"
+#include "fs/tree_rendering.h"
 #include "pybinding/arguments.h"
 #include "pybinding/classes.h"
 #include "pybinding/conversions.h"
@@ -13,7 +14,6 @@
 #include "pybinding/instance.h"
 #include "pybinding/py_file_handle.h"
 #include "pybinding/results.h"
-#include "pybinding/tree_rendering.h"
 
 namespace sandrig::py {
 namespace {
@@ -132,7 +132,7 @@ PyObject* fs_tree(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!path) return nullptr;
   auto ident = optional_argument((*bound)[1], "ident", text_argument);
   if (!ident) return nullptr;
-  auto rendered = render_tree(**fs, *path, ident->value_or(""));
+  auto rendered = fs::render_tree(**fs, *path, ident->value_or(""));
   if (!rendered) return raise_io_error(rendered.error());
   return text_result(*rendered);
 }

@@ -1,17 +1,17 @@
-#include "pybinding/tree_rendering.h"
+#include "fs/tree_rendering.h"
 
 #include <cstddef>
 #include <vector>
 
-namespace sandrig::py {
+namespace sandrig::fs {
 namespace {
 
 // One directory being rendered: its listing and the next subdirectory to
 // descend into. The prefix of a level is the shared prefix string cut to
 // the level's length.
 struct Level {
-  fs::InodeId id;
-  fs::Listing listing;
+  InodeId id;
+  Listing listing;
   std::size_t next_directory = 0;
   std::size_t prefix_length;
 };
@@ -21,12 +21,12 @@ struct Level {
 // Walks depth first with an explicit stack, so the native stack stays flat
 // however deep the tree is. The path is resolved once; children are reached
 // by id, which names the same node as the path plus "/" and the name.
-fs::IoResult<std::string> render_tree(const fs::FileSystem& fs, std::string_view path,
-                                      std::string_view prefix) {
+IoResult<std::string> render_tree(const FileSystem& fs, std::string_view path,
+                                  std::string_view prefix) {
   auto root = fs.get_inode_by_path_raw(path);
-  if (!root) return fs::fail_with(root.error());
+  if (!root) return fail_with(root.error());
   auto listing = fs.ls_raw(*root);
-  if (!listing) return fs::fail_with(listing.error());
+  if (!listing) return fail_with(listing.error());
 
   std::string indent(prefix);
   std::string out;
@@ -39,9 +39,9 @@ fs::IoResult<std::string> render_tree(const fs::FileSystem& fs, std::string_view
       const std::string& name = level.listing.directories[level.next_directory++];
       out.append(indent).append(name).append("/\n");
       auto child = fs.find_inode_by_name(level.id, name);
-      if (!child) return fs::fail_with(child.error());
+      if (!child) return fail_with(child.error());
       auto nested = fs.ls_raw(*child);
-      if (!nested) return fs::fail_with(nested.error());
+      if (!nested) return fail_with(nested.error());
       const std::size_t child_length = level.prefix_length + 2;
       stack.push_back(Level{*child, std::move(*nested), 0, child_length});  // `level` dangles now
       continue;
@@ -52,4 +52,4 @@ fs::IoResult<std::string> render_tree(const fs::FileSystem& fs, std::string_view
   return out;
 }
 
-}  // namespace sandrig::py
+}  // namespace sandrig::fs
