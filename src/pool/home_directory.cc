@@ -12,7 +12,7 @@
 #include "pool/host_error.h"
 #include "pool/tree_removal.h"
 #include "pool/unique_fd.h"
-#include "pool/utf8.h"
+#include "common/utf8.h"
 
 namespace sandrig::pool {
 

@@ -11,7 +11,7 @@
 #include "pool/stderr_line.h"
 #include "pool/terminal_session.h"
 #include "pool/user_pool.h"
-#include "pool/utf8.h"
+#include "common/utf8.h"
 
 namespace sandrig::pool {
 

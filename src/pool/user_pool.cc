@@ -9,7 +9,7 @@
 #include "pool/stderr_line.h"
 #include "pool/user.h"
 #include "pool/userid.h"
-#include "pool/utf8.h"
+#include "common/utf8.h"
 
 namespace sandrig::pool {
 

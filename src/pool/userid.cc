@@ -4,7 +4,7 @@
 #include "pool/host_command.h"
 #include "pool/host_error.h"
 #include "pool/stderr_line.h"
-#include "pool/utf8.h"
+#include "common/utf8.h"
 
 namespace sandrig::pool {
 
