@@ -6,11 +6,9 @@
 #include <utility>
 
 #include "common/internal_failure.h"
+#include "common/poisoned_lock.h"
 
 namespace sandrig {
-
-// The message of a poisoned lock met by the pool, users and sessions.
-inline constexpr const char* kPoisonedLock = "☢️ Poisoned lock";
 
 // A value reachable only through a held lock. A guard that is destroyed
 // while an exception unwinds through it marks the mutex poisoned: the value
@@ -59,12 +57,6 @@ class Mutex {
       fail(poison_message_);
     }
     return Guard(this);
-  }
-
-  // True once an exception unwound through a guard of this mutex.
-  bool is_poisoned() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return poisoned_;
   }
 
  private:

@@ -1,6 +1,7 @@
 // Listing the entries of a directory.
 #include <vector>
 
+#include "common/try.h"
 #include "fs/file_system.h"
 #include "fs/inode.h"
 #include "fs/inode_kind.h"
@@ -10,9 +11,8 @@ namespace sandrig::fs {
 IoResult<Listing> FileSystem::ls_raw(InodeId id) const {
   std::vector<InodeId> snapshot;
   {
-    IoResult<EntryGuard> entry = resolve(id);
-    if (!entry) return fail_with(entry.error());
-    const ReadGuard<INodeKind> data = (*entry)->read();
+    SANDRIG_TRY_ASSIGN(entry, resolve(id));
+    const ReadGuard<INodeKind> data = entry->read();
     const Directory* directory = data->as_directory();
     if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
     snapshot = directory->children();

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "common/try.h"
+
 namespace sandrig::fs {
 namespace {
 
@@ -23,27 +25,23 @@ struct Level {
 // by id, which names the same node as the path plus "/" and the name.
 IoResult<std::string> render_tree(const FileSystem& fs, std::string_view path,
                                   std::string_view prefix) {
-  auto root = fs.get_inode_by_path_raw(path);
-  if (!root) return fail_with(root.error());
-  auto listing = fs.ls_raw(*root);
-  if (!listing) return fail_with(listing.error());
+  SANDRIG_TRY_ASSIGN(root, fs.get_inode_by_path_raw(path));
+  SANDRIG_TRY_ASSIGN(listing, fs.ls_raw(root));
 
   std::string indent(prefix);
   std::string out;
   std::vector<Level> stack;
-  stack.push_back(Level{*root, std::move(*listing), 0, indent.size()});
+  stack.push_back(Level{root, std::move(listing), 0, indent.size()});
   while (!stack.empty()) {
     Level& level = stack.back();
     indent.resize(level.prefix_length, ' ');
     if (level.next_directory < level.listing.directories.size()) {
       const std::string& name = level.listing.directories[level.next_directory++];
       out.append(indent).append(name).append("/\n");
-      auto child = fs.find_inode_by_name(level.id, name);
-      if (!child) return fail_with(child.error());
-      auto nested = fs.ls_raw(*child);
-      if (!nested) return fail_with(nested.error());
+      SANDRIG_TRY_ASSIGN(child, fs.find_inode_by_name(level.id, name));
+      SANDRIG_TRY_ASSIGN(nested, fs.ls_raw(child));
       const std::size_t child_length = level.prefix_length + 2;
-      stack.push_back(Level{*child, std::move(*nested), 0, child_length});  // `level` dangles now
+      stack.push_back(Level{child, std::move(nested), 0, child_length});  // `level` dangles now
       continue;
     }
     for (const std::string& name : level.listing.files) out.append(indent).append(name).append("\n");
