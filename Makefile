@@ -88,13 +88,16 @@ stubtest: python-cpython
 # with the sanitizer runtime preloaded. pymalloc is off so that freed
 # objects reach the sanitizer; the interpreter's own leaks at exit are not
 # reported. Reports go to $(ASAN_MODULE)/report.* (pytest captures stderr).
+# tests/python/sanitized takes the preload out of the interpreters'
+# environment, so host programs run unsanitized; child interpreters get it
+# back from the tests.
 python-asan: $(VENV)/bin/python
 	cmake -S . -B $(ASAN_MODULE) -DSANDRIG_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug \
 	  -DPython_EXECUTABLE=$(abspath $(VENV)/bin/python) >/dev/null
 	cmake --build $(ASAN_MODULE) -j$(JOBS) --target sandrig
 	rm -f $(ASAN_MODULE)/report.*
 	$(ISOLATE) env SANDRIG_SANITIZED=1 SANDRIG_MODULE_DIR=$(abspath $(ASAN_MODULE)) \
-	  PYTHONMALLOC=malloc PYTHONPATH=$(abspath $(ASAN_MODULE)) \
+	  PYTHONMALLOC=malloc PYTHONPATH=$(abspath $(ASAN_MODULE)):$(abspath tests/python/sanitized) \
 	  ASAN_OPTIONS=detect_leaks=0:log_path=$(abspath $(ASAN_MODULE))/report \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(abspath $(ASAN_MODULE))/report \
 	  LD_PRELOAD="$(ASAN_RUNTIME)" \
@@ -172,7 +175,7 @@ fuzz: fuzz-build
 fuzz-smoke: fuzz-build
 	$(call run_fuzzers,$(FUZZ_SMOKE_SECONDS))
 
-test: native-tests python-tests fuzz-smoke tests-32bit
+test: native-tests python-tests python-asan fuzz-smoke tests-32bit
 
 # --- demo and benchmarks ----------------------------------------------------
 demo: $(VENV)/bin/python

@@ -16,6 +16,20 @@ cpython_only = pytest.mark.skipif(not CPYTHON, reason="enforced by CPython's C A
 SSIZE_MAX = sys.maxsize
 SIZE_MAX = 2 * sys.maxsize + 1
 
+# The run of the module built with AddressSanitizer+UBSan (make python-asan).
+SANITIZED = os.environ.get("SANDRIG_SANITIZED") == "1"
+
+
+def python_env():
+    """The environment for a child interpreter that imports the module:
+    the inherited one, with the sanitizer runtime preloaded again in the
+    sanitized run (tests/python/sanitized/sitecustomize.py took it out of
+    this process' environment so that host programs start without it)."""
+    env = dict(os.environ)
+    if SANITIZED:
+        env["LD_PRELOAD"] = env["SANDRIG_SANITIZER_PRELOAD"]
+    return env
+
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "cpython_only: property the PyPy C API layer lacks")
@@ -25,3 +39,6 @@ def pytest_configure(config):
     if module_dir:
         import sandrig
         assert os.path.dirname(os.path.abspath(sandrig.__file__)) == module_dir, sandrig.__file__
+    if SANITIZED:
+        assert "LD_PRELOAD" not in os.environ and os.environ.get("SANDRIG_SANITIZER_PRELOAD"), \
+            "tests/python/sanitized must be on PYTHONPATH of the sanitized run"

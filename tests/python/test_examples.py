@@ -8,6 +8,8 @@ from pathlib import Path
 
 import pytest
 
+from conftest import python_env
+
 ROOT = Path(__file__).resolve().parents[2]
 README_BLOCKS = re.findall(r"```python\n(.*?)```", (ROOT / "README.md").read_text(), re.S)
 POOL_USABLE = os.geteuid() == 0 and os.environ.get("SANDRIG_ISOLATED") == "1"
@@ -15,7 +17,7 @@ POOL_USABLE = os.geteuid() == 0 and os.environ.get("SANDRIG_ISOLATED") == "1"
 
 def run_python(*args, stdin=""):
     return subprocess.run([sys.executable, *args], input=stdin, capture_output=True,
-                          text=True, timeout=120)
+                          text=True, timeout=120, env=python_env())
 
 
 def test_readme_has_examples():

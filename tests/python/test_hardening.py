@@ -11,10 +11,8 @@ import textwrap
 import pytest
 
 import sandrig
-from conftest import CPYTHON, cpython_only
+from conftest import CPYTHON, SANITIZED, cpython_only, python_env
 
-# Under AddressSanitizer an address-space limit cannot be set.
-SANITIZED = os.environ.get("SANDRIG_SANITIZED") == "1"
 CLASSES = ["PyFs", "PyFileHandle", "PyTerm", "Whence", "PyUserPool", "PyUser",
            "PyTerminalSession"]
 
@@ -27,7 +25,7 @@ def instances():
 def run_python(source, timeout=120):
     """Runs `source` in a fresh interpreter of the one running the tests."""
     return subprocess.run([sys.executable, "-c", textwrap.dedent(source)], capture_output=True,
-                          text=True, timeout=timeout)
+                          text=True, timeout=timeout, env=python_env())
 
 
 @cpython_only

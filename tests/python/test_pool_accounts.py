@@ -13,7 +13,7 @@ import textwrap
 import pytest
 
 import sandrig
-from conftest import SIZE_MAX, SSIZE_MAX
+from conftest import SIZE_MAX, SSIZE_MAX, python_env
 from pool_support import (
     Alarm,
     collect,
@@ -54,7 +54,8 @@ def test_first_names_of_a_fresh_pool_in_a_new_process():
         print(" ".join(u.username() for u in users))
         """
     )
-    out = subprocess.run([sys.executable, "-c", script], check=True, capture_output=True, text=True)
+    out = subprocess.run([sys.executable, "-c", script], check=True, capture_output=True, text=True,
+                         env=python_env())
     assert out.stdout.split() == ["test_UKUKKUUK", "test_jii8OIPW", "test_9mP8mMxu"]
 
 
@@ -254,7 +255,8 @@ def test_broken_pipe_never_kills_the_process():
                 break
         """
     )
-    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120,
+                         env=python_env())
     assert out.returncode == 0, out.stderr
     assert out.stdout == "Failed to write to the stdin of the process: Broken pipe (os error 32)\n"
 
