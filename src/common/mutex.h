@@ -59,6 +59,12 @@ class Mutex {
     return Guard(this);
   }
 
+  // True once an exception unwound through a guard of this mutex.
+  bool is_poisoned() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return poisoned_;
+  }
+
  private:
   std::mutex mutex_;
   bool poisoned_ = false;
