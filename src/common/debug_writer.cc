@@ -3,27 +3,10 @@
 #include <charconv>
 #include <cstdio>
 
+#include "common/utf8.h"
+
 namespace sandrig {
 namespace {
-
-// Decodes one UTF-8 sequence at `text[i]`; returns its length, or 0 when the
-// bytes do not form a valid sequence (they are then escaped byte by byte).
-std::size_t decode_utf8(std::string_view text, std::size_t i, char32_t& code_point) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
-  const unsigned char lead = byte(0);
-  std::size_t length = 0;
-  if (lead < 0x80) { code_point = lead; return 1; }
-  if ((lead & 0xE0) == 0xC0) { length = 2; code_point = lead & 0x1F; }
-  else if ((lead & 0xF0) == 0xE0) { length = 3; code_point = lead & 0x0F; }
-  else if ((lead & 0xF8) == 0xF0) { length = 4; code_point = lead & 0x07; }
-  else return 0;
-  if (i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(k) & 0xC0) != 0x80) return 0;
-    code_point = (code_point << 6) | (byte(k) & 0x3F);
-  }
-  return length;
-}
 
 // Characters that show nothing of themselves: controls, separators other
 // than the ASCII space, invisible format characters, private use and
@@ -142,14 +125,14 @@ DebugWriter& DebugWriter::boolean(bool value) {
 DebugWriter& DebugWriter::quoted(std::string_view text) {
   out_ += '"';
   for (std::size_t i = 0; i < text.size();) {
-    char32_t c = 0;
-    std::size_t length = decode_utf8(text, i, c);
-    if (length == 0) {  // not UTF-8: escape the raw byte
+    const Utf8Step step = decode_utf8_step(text.substr(i));
+    if (!step.valid) {  // not UTF-8: escape the raw bytes one at a time
       escape_code_point(out_, static_cast<unsigned char>(text[i]));
       ++i;
       continue;
     }
-    switch (c) {
+    const std::size_t length = step.length;
+    switch (const char32_t c = step.code_point; c) {
       case '"': out_ += "\\\""; break;
       case '\\': out_ += "\\\\"; break;
       case '\t': out_ += "\\t"; break;

@@ -6,11 +6,9 @@
 #include <utility>
 
 #include "common/internal_failure.h"
+#include "common/poisoned_lock.h"
 
 namespace sandrig {
-
-// The message of a poisoned lock met by the pool, users and sessions.
-inline constexpr const char* kPoisonedLock = "☢️ Poisoned lock";
 
 // A value reachable only through a held lock. A guard that is destroyed
 // while an exception unwinds through it marks the mutex poisoned: the value

@@ -1,5 +1,6 @@
 // Adding nodes to directories.
 #include <new>
+#include <utility>
 
 #include "fs/file_system.h"
 #include "fs/inode.h"
@@ -21,6 +22,8 @@ bool is_valid_name(std::string_view name) {
 }  // namespace
 
 IoResult<InodeId> FileSystem::create_inode(InodeId parent, std::string name, INodeKind kind) const {
+  // There is no error kind for a malformed name; such a name can never be
+  // free in any directory, so it is reported as one that is taken.
   if (!is_valid_name(name)) return fail_with(IoErrorKind::ResourceAlreadyExists);
   const InodeId id = take_inode_id();  // used up by every failure from here on
   IoResult<EntryGuard> parent_entry = resolve(parent);
@@ -42,6 +45,14 @@ IoResult<InodeId> FileSystem::create_inode(InodeId parent, std::string name, INo
     throw std::bad_alloc();
   }
   return linked;
+}
+
+IoResult<InodeId> FileSystem::create_file(InodeId parent, std::string name) const {
+  return create_inode(parent, std::move(name), INodeKind::file());
+}
+
+IoResult<InodeId> FileSystem::create_directory(InodeId parent, std::string name) const {
+  return create_inode(parent, std::move(name), INodeKind::directory());
 }
 
 IoResult<InodeId> FileSystem::link_new_node(const INode& parent, std::string_view name,

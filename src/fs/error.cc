@@ -12,7 +12,7 @@ struct Texts {
   std::string_view display;
 };
 
-constexpr std::array<Texts, 11> kTexts = {{
+constexpr std::array kTexts = std::to_array<Texts>({
     {"InodeNotFound", "Inode not found"},
     {"NotADirectory", "The specified INode is not a directory"},
     {"NotAFile", "The specified INode is not a file"},
@@ -24,7 +24,9 @@ constexpr std::array<Texts, 11> kTexts = {{
     {"UnrecognizedFileMode", "Unrecognized file mode"},
     {"OperationNotSupported", "File does not support the specified operation: "},
     {"InvalidFileDescriptor", "Invalid file descriptor"},
-}};
+});
+static_assert(kTexts.size() == static_cast<std::size_t>(IoErrorKind::InvalidFileDescriptor) + 1,
+              "one pair of texts per IoErrorKind, in declaration order");
 
 const Texts& texts(IoErrorKind kind) { return kTexts[static_cast<std::size_t>(kind)]; }
 

@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "common/try.h"
 #include "fs/file_system.h"
 #include "fs/inode.h"
 #include "fs/inode_kind.h"
@@ -21,9 +22,8 @@ IoResult<FileHandle> FileHandle::create(std::shared_ptr<FileSystem> fs, InodeId 
                                         FileHandleType mode) {
   if (fs == nullptr) return fail_with(IoErrorKind::InodeNotFound);
   {
-    IoResult<EntryGuard> entry = fs->resolve(id);
-    if (!entry) return fail_with(entry.error());
-    const ReadGuard<INodeKind> data = (*entry)->read();
+    auto entry = SANDRIG_TRY(fs->resolve(id));
+    const ReadGuard<INodeKind> data = entry->read();
     const File* file = data->as_file();
     if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
     const bool taken = mode.contains(FileHandleType::WRITE) ? file->lock.try_acquire_write()
@@ -101,7 +101,7 @@ IoResult<std::vector<std::uint8_t>> FileHandle::read_up_to(std::size_t max) {
     result.assign(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(std::min(max, rest.size())));
     return result.size();
   });
-  if (!count) return fail_with(count.error());
+  SANDRIG_TRY(count);
   return result;
 }
 
@@ -111,22 +111,20 @@ IoResult<std::size_t> FileHandle::write(std::span<const std::uint8_t> bytes) {
     return fail_with(IoError::operation_not_supported("write"));
   }
   using Bytes = decltype(FileData::data);
-  IoResult<std::size_t> end = write_end(offset_, bytes.size(), Bytes::max_size());
-  if (!end) return fail_with(end.error());
-  IoResult<EntryGuard> entry = fs_->resolve(*id_);
-  if (!entry) return fail_with(entry.error());
+  auto end = SANDRIG_TRY(write_end(offset_, bytes.size(), Bytes::max_size()));
+  auto entry = SANDRIG_TRY(fs_->resolve(*id_));
   bool out_of_memory = false;
   {
-    const WriteGuard<INodeKind> data = (*entry)->write();
+    const WriteGuard<INodeKind> data = entry->write();
     File* file = data->as_file();
     if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
     try {
-      file->data.data.reserve(*end);
+      file->data.data.reserve(end);
     } catch (const std::bad_alloc&) {
       out_of_memory = true;  // rethrown below, once the file is unlocked
     }
     if (!out_of_memory) {
-      file->data.data.grow_zeroed(*end);
+      file->data.data.grow_zeroed(end);
       if (!bytes.empty()) {
         std::memcpy(file->data.data.view().data() + offset_, bytes.data(), bytes.size());
       }

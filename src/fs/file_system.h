@@ -23,6 +23,14 @@ class Directory;
 // The in-memory filesystem: a concurrent table of nodes keyed by id and the
 // counter that hands out new ids. Every operation is safe for concurrent
 // callers; mutation happens behind per-node locks, hence the const methods.
+//
+// The operations are spread over one file per group:
+//   file_system.cc      construction, the id primitives, link following, debug text
+//   path_resolution.cc  names and paths to ids and back, the kind checks
+//   creation.cc         create_inode and its front ends (mkdir, touch, create_*)
+//   removal.cc          rm_raw and rm
+//   listing.cc          ls_raw
+//   opening.cc          open_raw and open; reads and writes are in file_handle.cc
 class FileSystem {
  public:
   // An empty filesystem holding only the root directory.
@@ -49,6 +57,10 @@ class FileSystem {
 
   // Adds the entry `name` of the given kind to directory `parent`.
   IoResult<InodeId> create_inode(InodeId parent, std::string name, INodeKind kind) const;
+  // create_inode of an empty file, for callers that do not build kinds.
+  IoResult<InodeId> create_file(InodeId parent, std::string name) const;
+  // create_inode of an empty directory, for callers that do not build kinds.
+  IoResult<InodeId> create_directory(InodeId parent, std::string name) const;
   // Creates an empty directory at `path`; the parent must exist.
   IoResult<void> mkdir(std::string_view path) const;
   // Creates an empty file at `path`; never changes an existing node.

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "common/internal_failure.h"
-#include "common/mutex.h"
+#include "common/poisoned_lock.h"
 
 namespace sandrig::fs {
 

@@ -43,9 +43,6 @@ class INodeKind {
 
   // Which variant this is.
   INodeTag tag() const { return static_cast<INodeTag>(value_.index()); }
-  bool is_file() const { return tag() == INodeTag::File; }
-  bool is_directory() const { return tag() == INodeTag::Directory; }
-  bool is_symlink() const { return tag() == INodeTag::Symlink; }
 
   // The payload of the variant; null when the kind differs.
   File* as_file() { return std::get_if<File>(&value_); }

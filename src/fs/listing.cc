@@ -2,6 +2,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/try.h"
 #include "fs/file_system.h"
 #include "fs/inode.h"
 #include "fs/inode_kind.h"
@@ -9,11 +10,10 @@
 namespace sandrig::fs {
 
 IoResult<Listing> FileSystem::ls_raw(InodeId id) const {
-  IoResult<EntryGuard> entry = resolve(id);
-  if (!entry) return fail_with(entry.error());
+  auto entry = SANDRIG_TRY(resolve(id));
   // Held for the whole listing: every listed entry stays in the table
   // meanwhile, so its name and kind are read without taking its entry.
-  const ReadGuard<INodeKind> data = (*entry)->read();
+  const ReadGuard<INodeKind> data = entry->read();
   const Directory* directory = data->as_directory();
   if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
   Listing listing;

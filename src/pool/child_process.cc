@@ -14,6 +14,8 @@
 #include <string_view>
 #include <utility>
 
+#include "common/try.h"
+
 extern char** environ;
 
 namespace sandrig::pool {
@@ -41,11 +43,9 @@ std::expected<Pipe, int> make_pipe() {
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(errno);
   UniqueFd read_end(fds[0]);
   UniqueFd write_end(fds[1]);
-  auto read_moved = above_standard_fds(std::move(read_end));
-  if (!read_moved) return std::unexpected(read_moved.error());
-  auto write_moved = above_standard_fds(std::move(write_end));
-  if (!write_moved) return std::unexpected(write_moved.error());
-  return Pipe{std::move(*read_moved), std::move(*write_moved)};
+  auto read_moved = SANDRIG_TRY(above_standard_fds(std::move(read_end)));
+  auto write_moved = SANDRIG_TRY(above_standard_fds(std::move(write_end)));
+  return Pipe{std::move(read_moved), std::move(write_moved)};
 }
 
 // Every signal blocked in the calling thread while it lives. Around fork,
@@ -235,33 +235,29 @@ std::vector<char*> null_terminated(const std::vector<std::string>& strings) {
 // failed exec back, so the caller learns it as posix_spawn would tell.
 std::expected<ChildProcess, int> ChildProcess::start_child(const void* raw_start, bool report_exec) {
   const ChildStart& start = *static_cast<const ChildStart*>(raw_start);
-  auto in = make_pipe();
-  if (!in) return std::unexpected(in.error());
-  auto out = make_pipe();
-  if (!out) return std::unexpected(out.error());
-  auto err = make_pipe();
-  if (!err) return std::unexpected(err.error());
+  auto in = SANDRIG_TRY(make_pipe());
+  auto out = SANDRIG_TRY(make_pipe());
+  auto err = SANDRIG_TRY(make_pipe());
   std::optional<Pipe> report;
   if (report_exec) {
-    auto made = make_pipe();
-    if (!made) return std::unexpected(made.error());
-    report = std::move(*made);
+    auto made = SANDRIG_TRY(make_pipe());
+    report = std::move(made);
   }
 
   pid_t pid;
   {
     const AllSignalsBlocked blocked;
     pid = ::fork();
-    if (pid == 0) run_child(start, *in, *out, *err, report ? report->write_end.get() : -1);
+    if (pid == 0) run_child(start, in, out, err, report ? report->write_end.get() : -1);
   }
   if (pid < 0) return std::unexpected(errno);
 
   ChildProcess child;
   child.pid_ = pid;
   child.waited_ = false;
-  child.stdin_ = std::move(in->write_end);
-  child.stdout_ = std::move(out->read_end);
-  child.stderr_ = std::move(err->read_end);
+  child.stdin_ = std::move(in.write_end);
+  child.stdout_ = std::move(out.read_end);
+  child.stderr_ = std::move(err.read_end);
   if (report) {
     report->write_end.reset();
     int error = 0;

@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <memory>
 
+#include "common/utf8.h"
 #include "pool/host_error.h"
 #include "pool/tree_removal.h"
 #include "pool/unique_fd.h"
-#include "pool/utf8.h"
 
 namespace sandrig::pool {
 

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "common/internal_failure.h"
+#include "common/try.h"
+#include "common/utf8.h"
 #include "pool/home_directory.h"
 #include "pool/host_command.h"
 #include "pool/host_error.h"
@@ -11,7 +13,6 @@
 #include "pool/stderr_line.h"
 #include "pool/terminal_session.h"
 #include "pool/user_pool.h"
-#include "pool/utf8.h"
 
 namespace sandrig::pool {
 
@@ -38,9 +39,8 @@ User::User(std::string username, std::string home, std::uint32_t uid, SharedPool
 User::~User() { release(); }
 
 std::expected<SharedUser, std::string> User::prepare(SharedPool pool, Account account) {
-  auto home = prepare_home(kHomeRoot, account.name, account.uid);
-  if (!home) return std::unexpected(home.error());
-  return std::make_shared<Mutex<User>>(kPoisonedLock, std::move(account.name), std::move(*home),
+  auto home = SANDRIG_TRY(prepare_home(kHomeRoot, account.name, account.uid));
+  return std::make_shared<Mutex<User>>(kPoisonedLock, std::move(account.name), std::move(home),
                                        account.uid, std::move(pool));
 }
 

@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include "common/internal_failure.h"
+#include "common/utf8.h"
 #include "pool/account_sweep.h"
 #include "pool/host_command.h"
 #include "pool/host_error.h"
 #include "pool/stderr_line.h"
 #include "pool/user.h"
 #include "pool/userid.h"
-#include "pool/utf8.h"
 
 namespace sandrig::pool {
 

@@ -40,8 +40,6 @@ class UserPool {
   const std::vector<Account>& users() const { return user_; }
   // The idle accounts; the last one is handed out next.
   const std::vector<Account>& free_users() const { return free_; }
-  // The most accounts in use at once.
-  std::size_t max_user() const { return max_user_; }
 
  private:
   // An account found on the host or created there.

@@ -1,10 +1,10 @@
 #include "pool/userid.h"
 
 #include "common/internal_failure.h"
+#include "common/utf8.h"
 #include "pool/host_command.h"
 #include "pool/host_error.h"
 #include "pool/stderr_line.h"
-#include "pool/utf8.h"
 
 namespace sandrig::pool {
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/write_all.h"
 #include "pybinding/owned_ref.h"
 
 namespace sandrig::py {
@@ -13,16 +14,6 @@ constexpr const char* kPanicName = "pyo3_runtime.PanicException";
 constexpr const char* kPanicDoc =
     "The exception raised when the native code meets an internal failure.\n\n"
     "It derives from BaseException, so it is not caught by `except Exception`.";
-
-// Straight to the descriptor: the process may be in a bad state, and the
-// line must not wait in a buffer behind later output.
-void write_to_stderr(std::string_view text) {
-  while (!text.empty()) {
-    ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
-    if (written < 0) return;  // nothing sensible left to do with a failing stderr
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
 
 }  // namespace
 
@@ -37,7 +28,10 @@ PyObject* panic_exception_type() {
 }
 
 PyObject* raise_internal_failure(std::string_view message) {
-  write_to_stderr(std::string("sandrig: internal failure: ").append(message).append("\n"));
+  // Straight to the descriptor: the process may be in a bad state, and the
+  // line must not wait in a buffer behind later output. A failing stderr
+  // leaves nothing sensible to do, so its result is ignored.
+  write_all(STDERR_FILENO, std::string("sandrig: internal failure: ").append(message).append("\n"));
   PyObject* type = panic_exception_type();
   if (type == nullptr) return nullptr;  // creating the class failed and raised
   OwnedRef text = OwnedRef::steal(

@@ -9,6 +9,7 @@
 
 #include "common/internal_failure.h"
 #include "common/mutex.h"
+#include "common/write_all.h"
 #include "pybinding/classes.h"
 #include "pybinding/conversions.h"
 #include "pybinding/declared_class.h"
@@ -51,15 +52,8 @@ bool wait_for_stdout() {
 // other write to standard output, whoever buffers those. Shorter than
 // PIPE_BUF, so once a pipe reports room the write does not block.
 void announce_read(std::size_t count) {
-  std::string line = "Read " + std::to_string(count) + " bytes from file\n";
-  std::string_view rest = line;
-  while (!rest.empty()) {
-    if (!wait_for_stdout()) return;  // a closed stdout must not fail the read
-    ssize_t written = ::write(STDOUT_FILENO, rest.data(), rest.size());
-    if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (written < 0) return;
-    rest.remove_prefix(static_cast<std::size_t>(written));
-  }
+  // A closed stdout must not fail the read, so the result is ignored.
+  write_all(STDOUT_FILENO, "Read " + std::to_string(count) + " bytes from file\n", wait_for_stdout);
 }
 
 PyObject* handle_str(PyObject* self) {

@@ -5,6 +5,7 @@
 
 #include "fs/file_handle.h"
 #include "fs/file_handle_type.h"
+#include "fs/tree_rendering.h"
 #include "pybinding/classes.h"
 #include "pybinding/conversions.h"
 #include "pybinding/declared_class.h"
@@ -12,7 +13,6 @@
 #include "pybinding/instance.h"
 #include "pybinding/py_file_handle.h"
 #include "pybinding/results.h"
-#include "pybinding/tree_rendering.h"
 
 namespace sandrig::py {
 namespace {
@@ -82,7 +82,7 @@ PyObject* fs_tree(PyObject* self, const BoundArguments<2>& arguments) {
   const fs::FileSystem* fs = SANDRIG_TRY(filesystem_of(self));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
   auto ident = SANDRIG_TRY(optional_argument(arguments[1], "ident", text_argument));
-  auto rendered = render_tree(*fs, path, ident.value_or(""));
+  auto rendered = fs::render_tree(*fs, path, ident.value_or(""));
   if (!rendered) return raise_io_error(rendered.error());
   return text_result(*rendered);
 }

@@ -6,6 +6,8 @@
 #include <expected>
 #include <utility>
 
+#include "common/try.h"
+
 namespace sandrig::py {
 
 // Marks a failed binding step whose Python exception is already set.
@@ -18,8 +20,8 @@ using PyResult = std::expected<T, ErrorIsSet>;
 // Shorthand for the failed result after a Python exception was raised.
 inline std::unexpected<ErrorIsSet> error_is_set() { return std::unexpected(ErrorIsSet{}); }
 
-// What SANDRIG_TRY returns on failure: null to the interpreter, or the
-// failed result to a binding step that itself returns a PyResult.
+// What SANDRIG_TRY returns on a failed binding step: null to the
+// interpreter, or the failed result to a step that itself returns a PyResult.
 struct Failed {
   operator PyObject*() const { return nullptr; }  // NOLINT: converts on purpose
   template <typename T>
@@ -28,23 +30,13 @@ struct Failed {
   }
 };
 
-// The value of a successful step, moved out (nothing for a void step).
+// SANDRIG_TRY (common/try.h) on a binding step: when the step failed (its
+// Python exception is set), the enclosing function, which returns PyObject*
+// or a PyResult, returns Failed. Spares each method the check after every
+// step, so that it reads as its algorithm.
 template <typename T>
-T take_value(PyResult<T>&& result) {
-  return std::move(*result);
+Failed propagate_failure(PyResult<T>&&) {
+  return Failed{};
 }
-inline void take_value(PyResult<void>&&) {}
 
 }  // namespace sandrig::py
-
-// SANDRIG_TRY(step): the value of the PyResult `step`; when `step` failed
-// (its Python exception is set), returns from the enclosing function, which
-// returns PyObject* or a PyResult. Spares each method the check after every
-// step, so that it reads as its algorithm. (A GNU statement expression,
-// which both g++ and clang accept.)
-#define SANDRIG_TRY(...)                                                  \
-  __extension__({                                                         \
-    auto sandrig_try_result_ = (__VA_ARGS__);                             \
-    if (!sandrig_try_result_) return ::sandrig::py::Failed{};             \
-    ::sandrig::py::take_value(std::move(sandrig_try_result_));            \
-  })

@@ -8,7 +8,6 @@
 
 #include "common/internal_failure.h"
 #include "fs/file_handle.h"
-#include "fs/inode_kind.h"
 #include "terminal/command_table.h"
 #include "terminal/lossy_utf8.h"
 #include "terminal/rm_args.h"
@@ -34,7 +33,10 @@ fs::IoResult<std::vector<std::uint8_t>> read_all(fs::FileHandle& handle) {
 }
 
 // The node a new entry named by `arg` goes into, and the entry's name. A
-// separator at the very start still means the current directory.
+// separator at the very start still means the current directory: only the
+// text before the last separator names the parent, and for "/x" that text
+// is empty, which is the current directory, so "mkdir /x" creates x here
+// and not in the root.
 struct NewEntry {
   fs::InodeId parent;
   std::string name;
@@ -66,13 +68,14 @@ std::expected<NewEntry, std::string> locate_new_entry(const TerminalContext& con
 // mkdir and touch: one algorithm, differing in the kind and the wording.
 CommandResult create_entry(TerminalContext& context, std::span<const std::string> args,
                            std::string_view command, std::string_view what,
-                           fs::INodeKind (*make_kind)()) {
+                           fs::IoResult<fs::InodeId> (fs::FileSystem::*create)(fs::InodeId, std::string)
+                               const) {
   if (args.empty()) return command_error(std::string(command) + ": missing argument");
   const std::string& arg = args.front();
 
   auto entry = locate_new_entry(context, command, arg);
   if (!entry) return command_error(std::move(entry.error()));
-  auto created = context.fs->create_inode(entry->parent, std::move(entry->name), make_kind());
+  auto created = ((*context.fs).*create)(entry->parent, std::move(entry->name));
   if (!created) {
     return command_error(std::string(command) + ": cannot create " + std::string(what) + " '" +
                          arg + "': " + created.error().display());
@@ -108,11 +111,11 @@ CommandResult cmd_cat(TerminalContext& context, std::span<const std::string> arg
 }
 
 CommandResult cmd_mkdir(TerminalContext& context, std::span<const std::string> args) {
-  return create_entry(context, args, "mkdir", "directory", &fs::INodeKind::directory);
+  return create_entry(context, args, "mkdir", "directory", &fs::FileSystem::create_directory);
 }
 
 CommandResult cmd_touch(TerminalContext& context, std::span<const std::string> args) {
-  return create_entry(context, args, "touch", "file", &fs::INodeKind::file);
+  return create_entry(context, args, "touch", "file", &fs::FileSystem::create_file);
 }
 
 CommandResult cmd_rm(TerminalContext& context, std::span<const std::string> args) {

@@ -21,7 +21,7 @@ constexpr std::string_view kHelp =
     "  -h, --help       Print help\n"
     "  -V, --version    Print version\n";
 
-constexpr std::string_view kVersion = "sandrig 0.1.3\n";
+constexpr std::string_view kVersion = "sandrig " SANDRIG_VERSION "\n";
 
 // An error text: the description, the usage line and the hint to --help.
 std::string error_text(std::string_view description) {

@@ -14,7 +14,7 @@
 #include "fs/file_handle_type.h"
 #include "fs/file_system.h"
 #include "fs/seek_origin.h"
-#include "pybinding/tree_rendering.h"
+#include "fs/tree_rendering.h"
 #include "tree_invariants.h"
 
 namespace {
@@ -194,7 +194,7 @@ class Model {
 
   void render(Input& in) {
     std::string path = path_from(in);
-    auto tree = sandrig::py::render_tree(*fs_, path, "");
+    auto tree = sandrig::fs::render_tree(*fs_, path, "");
     auto id = fs_->get_inode_by_path_raw(path);
     auto listing = id ? fs_->ls_raw(*id) : sandrig::fs::fail_with(id.error());
     require(tree.has_value() == listing.has_value(), "a tree renders exactly a directory");

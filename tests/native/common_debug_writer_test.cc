@@ -32,7 +32,14 @@ INSTANTIATE_TEST_SUITE_P(
                       QuotedCase{"zero\xe2\x80\x8bwidth", R"("zero\u{200b}width")"},
                       QuotedCase{"\xef\xbb\xbf" "bom", R"("\u{feff}bom")"},
                       QuotedCase{"line\xe2\x80\xa8sep", R"("line\u{2028}sep")"},
-                      QuotedCase{"\xff", R"("\u{ff}")"}));
+                      QuotedCase{"\xff", R"("\u{ff}")"},
+                      // Ill-formed sequences are escaped byte by byte, never
+                      // decoded into the character they would spell.
+                      QuotedCase{"\xc0\xaf", R"("\u{c0}\u{af}")"},
+                      QuotedCase{"\xe0\x80\xaf", R"("\u{e0}\u{80}\u{af}")"},
+                      QuotedCase{"\xf5\x80\x80\x80", R"("\u{f5}\u{80}\u{80}\u{80}")"},
+                      QuotedCase{"\xed\xa0\x80", R"("\u{ed}\u{a0}\u{80}")"},
+                      QuotedCase{"\xe2\x98", R"("\u{e2}\u{98}")"}));
 
 TEST(DebugWriter, RendersNestedRecords) {
   DebugWriter out;

@@ -10,7 +10,6 @@
 #include "pool/name_generator.h"
 #include "pool/session_command.h"
 #include "pool/userid.h"
-#include "pool/utf8.h"
 #include "pool_fake_host.h"
 
 namespace sandrig::pool {
@@ -86,16 +85,6 @@ TEST(PoolUserid, MissingIdIsAnInternalFailure) {
   } catch (const InternalFailure& failure) {
     EXPECT_EQ(std::string(failure.what()),
               "Failed to execute the command `id`: No such file or directory (os error 2)");
-  }
-}
-
-TEST(PoolUtf8, AcceptsWellFormedAndRejectsMalformed) {
-  EXPECT_TRUE(is_valid_utf8(""));
-  EXPECT_TRUE(is_valid_utf8("plain /tmp/tmp_user_home"));
-  EXPECT_TRUE(is_valid_utf8("\xC3\xA9\xE2\x98\xA2\xEF\xB8\x8F\xF0\x9F\x98\x80"));
-  for (const char* bad : {"\xFF", "\xC3", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
-                          "\xF8\x88\x80\x80\x80", "a\x80"}) {
-    EXPECT_FALSE(is_valid_utf8(bad)) << bad;
   }
 }
 

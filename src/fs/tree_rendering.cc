@@ -1,17 +1,19 @@
-#include "pybinding/tree_rendering.h"
+#include "fs/tree_rendering.h"
 
 #include <cstddef>
 #include <vector>
 
-namespace sandrig::py {
+#include "common/try.h"
+
+namespace sandrig::fs {
 namespace {
 
 // One directory being rendered: its listing and the next subdirectory to
 // descend into. The prefix of a level is the shared prefix string cut to
 // the level's length.
 struct Level {
-  fs::InodeId id;
-  fs::Listing listing;
+  InodeId id;
+  Listing listing;
   std::size_t next_directory = 0;
   std::size_t prefix_length;
 };
@@ -21,29 +23,25 @@ struct Level {
 // Walks depth first with an explicit stack, so the native stack stays flat
 // however deep the tree is. The path is resolved once; children are reached
 // by id, which names the same node as the path plus "/" and the name.
-fs::IoResult<std::string> render_tree(const fs::FileSystem& fs, std::string_view path,
-                                      std::string_view prefix) {
-  auto root = fs.get_inode_by_path_raw(path);
-  if (!root) return fs::fail_with(root.error());
-  auto listing = fs.ls_raw(*root);
-  if (!listing) return fs::fail_with(listing.error());
+IoResult<std::string> render_tree(const FileSystem& fs, std::string_view path,
+                                  std::string_view prefix) {
+  auto root = SANDRIG_TRY(fs.get_inode_by_path_raw(path));
+  auto listing = SANDRIG_TRY(fs.ls_raw(root));
 
   std::string indent(prefix);
   std::string out;
   std::vector<Level> stack;
-  stack.push_back(Level{*root, std::move(*listing), 0, indent.size()});
+  stack.push_back(Level{root, std::move(listing), 0, indent.size()});
   while (!stack.empty()) {
     Level& level = stack.back();
     indent.resize(level.prefix_length, ' ');
     if (level.next_directory < level.listing.directories.size()) {
       const std::string& name = level.listing.directories[level.next_directory++];
       out.append(indent).append(name).append("/\n");
-      auto child = fs.find_inode_by_name(level.id, name);
-      if (!child) return fs::fail_with(child.error());
-      auto nested = fs.ls_raw(*child);
-      if (!nested) return fs::fail_with(nested.error());
+      auto child = SANDRIG_TRY(fs.find_inode_by_name(level.id, name));
+      auto nested = SANDRIG_TRY(fs.ls_raw(child));
       const std::size_t child_length = level.prefix_length + 2;
-      stack.push_back(Level{*child, std::move(*nested), 0, child_length});  // `level` dangles now
+      stack.push_back(Level{child, std::move(nested), 0, child_length});  // `level` dangles now
       continue;
     }
     for (const std::string& name : level.listing.files) out.append(indent).append(name).append("\n");
@@ -52,4 +50,4 @@ fs::IoResult<std::string> render_tree(const fs::FileSystem& fs, std::string_view
   return out;
 }
 
-}  // namespace sandrig::py
+}  // namespace sandrig::fs
