@@ -119,9 +119,6 @@ class FileSystem {
   // The entry listed under `name` in a directory whose payload the caller
   // read-locks, found without taking entries; links are left undecided.
   Listed find_listed(const Directory& directory, std::string_view name) const;
-  // The guard-free walk of a path of plain names (see path_resolution.cc);
-  // nothing when the path needs the guarded walk.
-  std::optional<InodeId> walk_listed(std::string_view path) const;
   // The node reached from `dir` by the path component `name` (not empty
   // nor "."), under its entry guard.
   IoResult<EntryGuard> step(const INode& dir, std::string_view name) const;

@@ -94,38 +94,7 @@ FileSystem::Listed FileSystem::find_listed(const Directory& directory,
   return result;
 }
 
-// Directories on the way are held by their payload's read lock alone, one
-// table probe per step and no entry guard: a listed entry leaves the table
-// only after its removal erased it under its directory's writer hold, and
-// a directory is sealed under its own writer hold before it goes, so a
-// held directory that is not sealed stays in the table. Hand over hand:
-// the next directory is locked before the current one is let go.
-// "..", links, files in the middle and failures give nothing; the guarded
-// walk then answers (and reports the error).
-std::optional<InodeId> FileSystem::walk_listed(std::string_view path) const {
-  std::optional<EntryGuard> root = inodes_.get(kRootId);
-  if (!root || (*root)->tag() != INodeTag::Directory) return std::nullopt;
-  // A directory is locked only when the walk goes on from it, as the
-  // guarded walk does, so the node reached last is never locked.
-  const INode* reached = &**root;
-  std::optional<ReadGuard<INodeKind>> held;
-  const bool walked = for_each_component(path, [&](std::string_view component) {
-    if (component.empty() || component == ".") return true;
-    if (component == ".." || reached->tag() != INodeTag::Directory) return false;
-    held = reached->read();
-    const Directory* directory = (*held)->as_directory();
-    if (directory == nullptr || directory->is_removed()) return false;
-    const Listed listed = find_listed(*directory, component);
-    if (listed.node == nullptr) return false;
-    reached = listed.node;
-    return true;
-  });
-  if (!walked) return std::nullopt;
-  return reached->id();
-}
-
 IoResult<InodeId> FileSystem::get_inode_by_path_raw(std::string_view path) const {
-  if (const std::optional<InodeId> listed = walk_listed(path)) return *listed;
   IoResult<EntryGuard> current = resolve(kRootId);
   if (!current) return fail_with(current.error());
   for_each_component(path, [&](std::string_view component) {
