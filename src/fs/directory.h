@@ -73,6 +73,8 @@ class Directory {
   void append(InodeId id, std::string_view name);
   // Removes every occurrence of the entry `id` named `name`.
   void erase(InodeId id, std::string_view name);
+  // Removes every entry at once and frees the heap storage (the seal stays).
+  void clear() { release(); }
 
   // True once a removal has taken this directory: nothing may be added.
   bool is_removed() const { return removed_; }

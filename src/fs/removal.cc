@@ -1,6 +1,8 @@
 // Removing nodes and whole trees, post-order.
+#include <optional>
 #include <vector>
 
+#include "common/try.h"
 #include "fs/file_system.h"
 #include "fs/inode.h"
 #include "fs/inode_kind.h"
@@ -16,6 +18,7 @@ IoResult<void> FileSystem::rm_raw(InodeId id, bool recursive) const {
   // nothing to inspect, and the unlinking goes on with the entry in hand
   // instead of looking it up again (a recursive removal is mostly files).
   if ((*entry)->tag() != INodeTag::Directory) return unlink(std::move(*entry));
+  const InodeId directory_id = (*entry)->id();
   std::vector<InodeId> snapshot;
   {
     const ReadGuard<INodeKind> data = (*entry)->read();
@@ -25,13 +28,73 @@ IoResult<void> FileSystem::rm_raw(InodeId id, bool recursive) const {
   }
   if (snapshot.empty()) return unlink(std::move(*entry));
   entry = fail_with(IoErrorKind::InodeNotFound);  // no lock of this node is held while its entries go
-  for (InodeId child : snapshot) {
-    IoResult<void> removed = rm_raw(child, true);
-    if (!removed) return removed;
-  }
+  SANDRIG_TRY(remove_children(directory_id, snapshot));
   IoResult<EntryGuard> again = resolve(id);
   if (!again) return fail_with(again.error());
   return unlink(std::move(*again));
+}
+
+IoResult<void> FileSystem::remove_children(InodeId dir, std::span<const InodeId> children) const {
+  while (!children.empty()) {
+    const std::size_t files = SANDRIG_TRY(unlink_files(dir, children));
+    children = children.subspan(files);
+    if (files > 0 || children.empty()) continue;
+    // A directory or a link (which removes what it leads to), or a file
+    // unlink_files left to the general path.
+    SANDRIG_TRY(rm_raw(children.front(), true));
+    children = children.subspan(1);
+  }
+  return {};
+}
+
+IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
+                                               std::span<const InodeId> children) const {
+  // The steps of unlink(), each taken once for the whole run: the parent's
+  // entry, then every file claimed under its entry and a read hold of its
+  // payload, then one writer hold of the parent to list them no more.
+  const EntryGuard parent = SANDRIG_TRY(resolve(dir));
+  std::vector<EntryGuard> claimed;
+  std::optional<IoError> failure;
+  for (InodeId child : children) {
+    IoResult<EntryGuard> entry = resolve(child);
+    if (!entry) {
+      failure = entry.error();
+      break;
+    }
+    // A link resolves to another node; the general path removes it.
+    if ((*entry)->id() != child || (*entry)->tag() != INodeTag::File) break;
+    {
+      const ReadGuard<INodeKind> data = (*entry)->read();
+      if (!data->as_file()->lock.try_claim_for_removal()) {
+        failure = IoError(IoErrorKind::ResourceCurrentInUse);
+        break;
+      }
+    }
+    claimed.push_back(std::move(*entry));
+  }
+  const std::size_t count = claimed.size();
+  if (count > 0) {
+    // From here on nothing can fail. A claimed file stays listed (only its
+    // claimer erases it), so a count equal to the directory's size means
+    // every entry goes.
+    {
+      const WriteGuard<INodeKind> data = parent->write();
+      if (Directory* directory = data->as_directory()) {
+        if (directory->size() == count) {
+          directory->clear();
+        } else {
+          for (const EntryGuard& file : claimed) directory->erase(file->id(), file->name());
+        }
+      }
+    }
+    std::vector<InodeId> ids;
+    ids.reserve(count);
+    for (const EntryGuard& file : claimed) ids.push_back(file->id());
+    claimed.clear();  // the entries go before the table removals
+    for (InodeId id : ids) release_inode_id(id);
+  }
+  if (failure) return fail_with(*failure);
+  return count;
 }
 
 IoResult<void> FileSystem::unlink(EntryGuard entry) const {
