@@ -1,4 +1,5 @@
 // Removing nodes and whole trees, post-order.
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -53,6 +54,7 @@ IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
   // payload, then one writer hold of the parent to list them no more.
   const EntryGuard parent = SANDRIG_TRY(resolve(dir));
   std::vector<EntryGuard> claimed;
+  claimed.reserve(children.size());
   std::optional<IoError> failure;
   for (InodeId child : children) {
     IoResult<EntryGuard> entry = resolve(child);
@@ -86,11 +88,19 @@ IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
         }
       }
     }
-    std::vector<InodeId> ids;
-    ids.reserve(count);
-    for (const EntryGuard& file : claimed) ids.push_back(file->id());
-    claimed.clear();  // the entries go before the table removals
-    for (InodeId id : ids) release_inode_id(id);
+    // Freed together, the files' bytes before their nodes: freeing a node
+    // and its bytes in turn has the allocator merge its small free chunks
+    // again for every file.
+    std::vector<std::unique_ptr<INode>> taken;
+    taken.reserve(count);
+    for (EntryGuard& file : claimed) {
+      const InodeId id = file->id();
+      { EntryGuard released = std::move(file); }  // the entry goes before the table removal
+      taken.push_back(inodes_.remove(id));
+    }
+    for (const std::unique_ptr<INode>& node : taken) {
+      if (node != nullptr) node->free_file_bytes();
+    }
   }
   if (failure) return fail_with(*failure);
   return count;

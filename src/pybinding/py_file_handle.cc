@@ -2,7 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <limits>
 #include <string>
+#include <string_view>
 
 #include "common/internal_failure.h"
 #include "common/mutex.h"
@@ -36,10 +41,17 @@ PyResult<LockedHandle*> handle_of(PyObject* self) {
 // (and the wait for room on a non-blocking fd 1), one system call when
 // fd 1 takes the line at once.
 void announce_read(std::size_t count) {
-  const std::string line = "Read " + std::to_string(count) + " bytes from file\n";
+  // Built on the stack: the line is shorter than PIPE_BUF, one write.
+  constexpr std::string_view kHead = "Read ";
+  constexpr std::string_view kTail = " bytes from file\n";
+  std::array<char, kHead.size() + std::numeric_limits<std::size_t>::digits10 + 1 + kTail.size()> line;
+  char* end = std::copy(kHead.begin(), kHead.end(), line.data());
+  end = std::to_chars(end, line.data() + line.size(), count).ptr;
+  end = std::copy(kTail.begin(), kTail.end(), end);
+  const std::string_view text(line.data(), static_cast<std::size_t>(end - line.data()));
   Py_BEGIN_ALLOW_THREADS
   // A closed stdout must not fail the read, so the result is ignored.
-  write_all(STDOUT_FILENO, line, nullptr, wait_until_writable);
+  write_all(STDOUT_FILENO, text, nullptr, wait_until_writable);
   Py_END_ALLOW_THREADS
 }
 
