@@ -27,6 +27,7 @@ bool write_all(int fd, std::string_view bytes, BeforeWrite before_write, WhenFul
 }
 
 bool wait_until_writable(int fd) {
+  if (fd < 0) return false;  // poll would skip it and wait for ever
   pollfd target{fd, POLLOUT, 0};
   int ready = 0;
   do {
