@@ -72,10 +72,6 @@ void FileSystem::write_debug(DebugWriter& out) const {
   out.end_record();
 }
 
-std::string FileSystem::debug() const {
-  DebugWriter out;
-  write_debug(out);
-  return out.take();
-}
+std::string FileSystem::debug() const { return DebugWriter::render(*this); }
 
 }  // namespace sandrig::fs
