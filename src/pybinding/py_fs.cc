@@ -59,6 +59,29 @@ PyObject* fs_open(PyObject* self, const BoundArguments<2>& arguments) {
 // A fresh list holding the items of `list`: the caller may change it.
 PyObject* list_copy(PyObject* list) { return PyList_GetSlice(list, 0, PY_SSIZE_T_MAX); }
 
+// listdir's result from two lists of the cache: copies of them.
+PyObject* copied_listing(const ListingCache::Hit& cached) {
+  OwnedRef files = OwnedRef::steal(list_copy(cached.files.get()));
+  if (!files) return nullptr;
+  OwnedRef directories = OwnedRef::steal(list_copy(cached.directories.get()));
+  if (!directories) return nullptr;
+  return PyTuple_Pack(2, files.get(), directories.get());
+}
+
+// Keeps copies of a stable listing's lists in the cache (the caller may
+// change the lists it gets); without memory for them it goes uncached.
+void keep_listing(ListingCache& cache, fs::InodeId id, const fs::PackedListing& packed,
+                  PyObject* files, PyObject* directories) {
+  OwnedRef kept_files = OwnedRef::steal(list_copy(files));
+  OwnedRef kept_directories = OwnedRef::steal(list_copy(directories));
+  if (!kept_files || !kept_directories) {
+    PyErr_Clear();
+    return;
+  }
+  cache.store(id, packed.stamp, kept_files.get(), kept_directories.get(),
+              std::size_t{packed.files.count} + packed.directories.count);
+}
+
 PyObject* fs_listdir(PyObject* self, const BoundArguments<1>& arguments) {
   PyFsValue* value = SANDRIG_TRY(self_value<PyFsValue>(self, ClassId::PyFs));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
@@ -70,34 +93,14 @@ PyObject* fs_listdir(PyObject* self, const BoundArguments<1>& arguments) {
   auto listing =
       value->fs->ls_packed(*id, cached ? std::optional(cached->stamp) : std::nullopt);
   if (!listing) return raise_io_error(listing.error());
-  OwnedRef files;
-  OwnedRef directories;
-  if (!*listing) {  // unchanged since it was cached
-    files = OwnedRef::steal(list_copy(cached->files.get()));
-    if (!files) return nullptr;
-    directories = OwnedRef::steal(list_copy(cached->directories.get()));
-    if (!directories) return nullptr;
-    return PyTuple_Pack(2, files.get(), directories.get());
-  }
+  if (!*listing) return copied_listing(*cached);  // unchanged since it was cached
   const fs::PackedListing& packed = **listing;
-  files = OwnedRef::steal(names_result(packed.files));
+  OwnedRef files = OwnedRef::steal(names_result(packed.files));
   if (!files) return nullptr;
-  directories = OwnedRef::steal(names_result(packed.directories));
+  OwnedRef directories = OwnedRef::steal(names_result(packed.directories));
   if (!directories) return nullptr;
-  OwnedRef result = OwnedRef::steal(PyTuple_Pack(2, files.get(), directories.get()));
-  if (!result) return nullptr;
-  if (packed.stable) {
-    // The cache keeps copies, as the caller may change the lists it gets.
-    OwnedRef kept_files = OwnedRef::steal(list_copy(files.get()));
-    OwnedRef kept_directories = OwnedRef::steal(list_copy(directories.get()));
-    if (!kept_files || !kept_directories) {
-      PyErr_Clear();  // the listing is complete; it just goes uncached
-      return result.release();
-    }
-    value->listings.store(*id, packed.stamp, kept_files.get(), kept_directories.get(),
-                          std::size_t{packed.files.count} + packed.directories.count);
-  }
-  return result.release();
+  if (packed.stable) keep_listing(value->listings, *id, packed, files.get(), directories.get());
+  return PyTuple_Pack(2, files.get(), directories.get());
 }
 
 PyObject* fs_remove(PyObject* self, const BoundArguments<2>& arguments) {
