@@ -81,7 +81,7 @@ PyObject* initialize_module(bool (*register_all)(PyObject* module)) {
   if (!empty || PyObject_SetAttrString(module.get(), "__doc__", empty.get()) < 0) return nullptr;
   if (!register_all(module.get())) return nullptr;
   for (PyObject* type : state_of(module.get()).types) {
-    seal_type(reinterpret_cast<PyTypeObject*>(type));
+    if (!seal_type(reinterpret_cast<PyTypeObject*>(type))) return nullptr;
   }
   module_slot() = {module.get(), &state_of(module.get())};
   Py_INCREF(module.get());  // the slot's own reference, never dropped

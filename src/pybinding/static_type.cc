@@ -68,7 +68,101 @@ PyResult<void> fill_slots(const PyType_Spec& spec, TypeMemory& memory) {
   return {};
 }
 
+// The guards of guard_attributes: the getter, setter and deleter of a
+// property of the metatype whose function's self is the attribute's name.
+
+// The attribute `name` of the class `type` as type.__getattribute__ finds
+// it: from the dicts along the class's __mro__, bound to the class.
+PyObject* guarded_get(PyObject* name, PyObject* type) {
+  OwnedRef mro = OwnedRef::steal(PyObject_GetAttrString(type, "__mro__"));
+  if (!mro) return nullptr;
+  OwnedRef bases = OwnedRef::steal(PySequence_Tuple(mro.get()));
+  if (!bases) return nullptr;
+  for (Py_ssize_t index = 0; index < PyTuple_GET_SIZE(bases.get()); ++index) {
+    OwnedRef dict = OwnedRef::steal(PyObject_GetAttrString(PyTuple_GET_ITEM(bases.get(), index), "__dict__"));
+    if (!dict) return nullptr;
+    OwnedRef value = OwnedRef::steal(PyObject_GetItem(dict.get(), name));
+    if (!value) {
+      if (!PyErr_ExceptionMatches(PyExc_KeyError)) return nullptr;
+      PyErr_Clear();
+      continue;
+    }
+    OwnedRef binder = OwnedRef::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value.get())), "__get__"));
+    if (!binder) {
+      PyErr_Clear();
+      return value.release();
+    }
+    return PyObject_CallFunctionObjArgs(binder.get(), value.get(), Py_None, type, nullptr);
+  }
+  PyErr_Format(PyExc_AttributeError, "type object '%s' has no attribute '%U'",
+               class_name(reinterpret_cast<PyTypeObject*>(type)), name);
+  return nullptr;
+}
+
+PyObject* guarded_set(PyObject* name, PyObject* args) {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  if (!PyArg_UnpackTuple(args, "__set__", 2, 2, &type, &value)) return nullptr;
+  refuse_class_attribute(type, name, value);
+  return nullptr;
+}
+
+PyObject* guarded_delete(PyObject* name, PyObject* type) {
+  refuse_class_attribute(type, name, nullptr);
+  return nullptr;
+}
+
+PyMethodDef guard_methods[] = {
+    {"__get__", as_cfunction(Edge<&guarded_get>::call), METH_O, nullptr},
+    {"__set__", as_cfunction(Edge<&guarded_set>::call), METH_VARARGS, nullptr},
+    {"__delete__", as_cfunction(Edge<&guarded_delete>::call), METH_O, nullptr},
+};
+
+// Dunder names are looked up on the metatype for the operations of the
+// class itself (str(cls) finds __str__ there), so they are not guarded.
+bool is_guarded(PyObject* name) {
+  if (!PyUnicode_Check(name)) return false;
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(name);
+  if (length < 4) return true;
+  const bool opens = PyUnicode_READ_CHAR(name, 0) == '_' && PyUnicode_READ_CHAR(name, 1) == '_';
+  const bool closes = PyUnicode_READ_CHAR(name, length - 1) == '_' &&
+                      PyUnicode_READ_CHAR(name, length - 2) == '_';
+  return !(opens && closes);
+}
+
+// A property of the metatype for the attribute `name`.
+PyResult<OwnedRef> guard(PyObject* name) {
+  OwnedRef builtins = OwnedRef::steal(PyImport_ImportModule("builtins"));
+  if (!builtins) return error_is_set();
+  OwnedRef property = OwnedRef::steal(PyObject_GetAttrString(builtins.get(), "property"));
+  if (!property) return error_is_set();
+  OwnedRef functions[3];
+  for (int index = 0; index < 3; ++index) {
+    functions[index] = OwnedRef::steal(PyCFunction_NewEx(&guard_methods[index], name, nullptr));
+    if (!functions[index]) return error_is_set();
+  }
+  OwnedRef guarded = OwnedRef::steal(PyObject_CallFunctionObjArgs(
+      property.get(), functions[0].get(), functions[1].get(), functions[2].get(), nullptr));
+  if (!guarded) return error_is_set();
+  return guarded;
+}
+
 }  // namespace
+
+PyResult<void> guard_attributes(PyTypeObject* type) {
+  PyTypeObject* metatype = Py_TYPE(type);
+  PyObject* name = nullptr;
+  PyObject* value = nullptr;
+  Py_ssize_t position = 0;
+  while (PyDict_Next(type->tp_dict, &position, &name, &value)) {
+    if (!is_guarded(name) || PyDict_Contains(metatype->tp_dict, name) != 0) continue;
+    OwnedRef guarded = SANDRIG_TRY(guard(name));
+    if (PyDict_SetItem(metatype->tp_dict, name, guarded.get()) < 0) return error_is_set();
+  }
+  PyType_Modified(metatype);
+  return {};
+}
 
 // A heap type may be named "sandrig.X" by Python code; only the static
 // ones are the module's.

@@ -40,6 +40,13 @@ PyResult<void> ready_sealing_metatype(PyTypeObject& metatype);
 PyResult<PyTypeObject*> ready_static_type(const PyType_Spec& spec, TypeMemory& memory,
                                           PyTypeObject& metatype);
 
+// Makes the attributes of `type` (readied by ready_static_type) that are
+// not dunder names refuse `type.__setattr__` and `type.__delattr__` as
+// well: its metatype gets a data descriptor for each, which those consult
+// before the class's dict, and which reads the class's attribute as
+// `type.__getattribute__` would.
+PyResult<void> guard_attributes(PyTypeObject* type);
+
 // Adds an attribute to a static type that is ready: PyPy lets C code write
 // the type's dict, which Python code cannot.
 PyResult<void> add_static_type_attribute(PyTypeObject* type, const char* name, PyObject* value);

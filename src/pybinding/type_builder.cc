@@ -186,9 +186,10 @@ bool make_final(PyObject* type) {
   return true;
 }
 
-// The static types and their metatype (see static_type.h) are sealed from
-// the start; their tp_name gives their __module__.
-void seal(PyTypeObject*) {}
+// The static types and their metatype (see static_type.h) refuse
+// attributes from the start; the attributes they have are guarded once
+// they have them all. Their tp_name gives their __module__.
+PyResult<void> seal(PyTypeObject* type) { return guard_attributes(type); }
 PyResult<void> set_module(PyObject*) { return {}; }
 #else
 bool make_final(PyObject*) { return true; }  // the missing Py_TPFLAGS_BASETYPE suffices
@@ -210,9 +211,10 @@ PyResult<void> set_module(PyObject* type) {
 }
 
 // Attributes of the class itself can no longer be set or deleted.
-void seal(PyTypeObject* type) {
+PyResult<void> seal(PyTypeObject* type) {
   type->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
   PyType_Modified(type);
+  return {};
 }
 #endif
 
@@ -241,7 +243,7 @@ PyResult<void> add_class_attribute(PyTypeObject* type, const char* name, PyObjec
 #endif
 }
 
-void seal_type(PyTypeObject* type) { seal(type); }
+PyResult<void> seal_type(PyTypeObject* type) { return seal(type); }
 
 PyResult<void> document_methods([[maybe_unused]] PyTypeObject* type,
                                 [[maybe_unused]] std::span<PyMethodDef> functions) {

@@ -28,7 +28,7 @@ PyResult<void> add_class_attribute(PyTypeObject* type, const char* name, PyObjec
 // Makes a finished class immutable where it is not yet: setting or
 // deleting its attributes then raises TypeError. Called once the class has
 // all its attributes.
-void seal_type(PyTypeObject* type);
+PyResult<void> seal_type(PyTypeObject* type);
 
 // PyPy drops the docstrings (and so the text signatures) of methods that a
 // type receives through Py_tp_methods, but keeps those of plain builtin
