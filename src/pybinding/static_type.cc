@@ -79,7 +79,8 @@ PyObject* guarded_get(PyObject* name, PyObject* type) {
   OwnedRef bases = OwnedRef::steal(PySequence_Tuple(mro.get()));
   if (!bases) return nullptr;
   for (Py_ssize_t index = 0; index < PyTuple_GET_SIZE(bases.get()); ++index) {
-    OwnedRef dict = OwnedRef::steal(PyObject_GetAttrString(PyTuple_GET_ITEM(bases.get(), index), "__dict__"));
+    PyObject* base = PyTuple_GET_ITEM(bases.get(), index);
+    OwnedRef dict = OwnedRef::steal(PyObject_GetAttrString(base, "__dict__"));
     if (!dict) return nullptr;
     OwnedRef value = OwnedRef::steal(PyObject_GetItem(dict.get(), name));
     if (!value) {
@@ -90,8 +91,9 @@ PyObject* guarded_get(PyObject* name, PyObject* type) {
     OwnedRef binder = OwnedRef::steal(
         PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value.get())), "__get__"));
     if (!binder) {
+      if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
       PyErr_Clear();
-      return value.release();
+      return value.release();  // not a descriptor: the value itself
     }
     return PyObject_CallFunctionObjArgs(binder.get(), value.get(), Py_None, type, nullptr);
   }
@@ -156,7 +158,10 @@ PyResult<void> guard_attributes(PyTypeObject* type) {
   PyObject* value = nullptr;
   Py_ssize_t position = 0;
   while (PyDict_Next(type->tp_dict, &position, &name, &value)) {
-    if (!is_guarded(name) || PyDict_Contains(metatype->tp_dict, name) != 0) continue;
+    if (!is_guarded(name)) continue;
+    const int known = PyDict_Contains(metatype->tp_dict, name);  // shared by the classes
+    if (known < 0) return error_is_set();
+    if (known == 1) continue;
     OwnedRef guarded = SANDRIG_TRY(guard(name));
     if (PyDict_SetItem(metatype->tp_dict, name, guarded.get()) < 0) return error_is_set();
   }

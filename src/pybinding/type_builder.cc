@@ -63,9 +63,9 @@ PyMethodDef refuse_subclass_method = {"__init_subclass__",
                                       as_cfunction(Edge<&refuse_subclass>::call),
                                       METH_VARARGS | METH_KEYWORDS | METH_CLASS, nullptr};
 
-// PyPy gives every heap type's instances a __dict__ and ignores tp_setattro;
-// a __setattr__ (and __delattr__) in the type refuses attributes as the
-// other interpreters do, and a non-str name as they do.
+// A __setattr__ (and __delattr__) in the type refuses attributes, and a
+// non-str name, with the texts of the other interpreters, which name the
+// class without the module prefix of its tp_name.
 bool check_attribute_name(PyObject* name) {
   if (PyUnicode_Check(name)) return true;
   PyErr_Format(PyExc_TypeError, "attribute name must be string, not '%.200s'",
@@ -108,8 +108,8 @@ PyMethodDef refuse_reduce_methods[] = {
      nullptr},
 };
 
-// The instance __dict__ PyPy keeps is hidden: reading it fails as it does
-// for a class without one.
+// Reading an instance's __dict__ fails as it does for a class without one
+// elsewhere, with the same text.
 PyObject* no_dict(PyObject* self, void*) {
   PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '__dict__'",
                class_name(Py_TYPE(self)));
