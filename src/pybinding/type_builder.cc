@@ -8,8 +8,6 @@
 namespace sandrig::py {
 namespace {
 
-constexpr const char* kModuleName = "sandrig";
-
 // Some interpreters warn (DeprecationWarning) when a spec name carries no
 // module prefix, and a warnings filter set to "error" would turn that into
 // a failed import. The name is bare on purpose and __module__ is set right
@@ -201,6 +199,8 @@ PyResult<OwnedRef> type_from_spec(PyType_Spec& spec, TypeMemory&, PyTypeObject*)
   if (!type) return error_is_set();
   return type;
 }
+
+constexpr const char* kModuleName = "sandrig";
 
 PyResult<void> set_module(PyObject* type) {
   OwnedRef module = OwnedRef::steal(PyUnicode_FromString(kModuleName));
