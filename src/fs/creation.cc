@@ -2,6 +2,7 @@
 #include <new>
 #include <utility>
 
+#include "common/try.h"
 #include "fs/file_system.h"
 #include "fs/inode.h"
 #include "fs/inode_kind.h"
@@ -26,9 +27,8 @@ IoResult<InodeId> FileSystem::create_inode(InodeId parent, std::string name, INo
   // free in any directory, so it is reported as one that is taken.
   if (!is_valid_name(name)) return fail_with(IoErrorKind::ResourceAlreadyExists);
   const InodeId id = take_inode_id();  // used up by every failure from here on
-  IoResult<EntryGuard> parent_entry = resolve(parent);
-  if (!parent_entry) return fail_with(parent_entry.error());
-  const INode& parent_node = **parent_entry;
+  EntryGuard parent_entry = SANDRIG_TRY(resolve(parent));
+  const INode& parent_node = *parent_entry;
   const std::size_t depth = parent_node.depth() + 1;
 
   // Everything that allocates happens before the parent is locked.
@@ -90,10 +90,8 @@ IoResult<void> FileSystem::create_at(std::string_view path, INodeKind kind) cons
   // A bad name is refused before the parent path is looked at: "/a/" is
   // refused the same way whether or not "/a" exists.
   if (!is_valid_name(name)) return fail_with(IoErrorKind::ResourceAlreadyExists);
-  IoResult<InodeId> parent = get_inode_by_path_raw(parent_path);
-  if (!parent) return fail_with(parent.error());
-  IoResult<InodeId> created = create_inode(*parent, std::string(name), std::move(kind));
-  if (!created) return fail_with(created.error());
+  InodeId parent = SANDRIG_TRY(get_inode_by_path_raw(parent_path));
+  SANDRIG_TRY(create_inode(parent, std::string(name), std::move(kind)));
   return {};
 }
 

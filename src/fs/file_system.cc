@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "common/internal_failure.h"
+#include "common/try.h"
 #include "fs/inode.h"
 #include "fs/inode_kind.h"
 
@@ -48,9 +49,8 @@ IoResult<EntryGuard> FileSystem::resolve_link(const INode& link, std::size_t hop
 }
 
 IoResult<InodeId> FileSystem::get_inode_raw(InodeId id) const {
-  IoResult<EntryGuard> entry = resolve(id);
-  if (!entry) return fail_with(entry.error());
-  return (*entry)->id();
+  EntryGuard entry = SANDRIG_TRY(resolve(id));
+  return entry->id();
 }
 
 void FileSystem::release_inode_id(InodeId id) const {
@@ -72,10 +72,6 @@ void FileSystem::write_debug(DebugWriter& out) const {
   out.end_record();
 }
 
-std::string FileSystem::debug() const {
-  DebugWriter out;
-  write_debug(out);
-  return out.take();
-}
+std::string FileSystem::debug() const { return DebugWriter::render(*this); }
 
 }  // namespace sandrig::fs

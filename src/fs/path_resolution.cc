@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/try.h"
 #include "fs/file_system.h"
 #include "fs/inode.h"
 #include "fs/path_split.h"
@@ -48,15 +49,12 @@ IoResult<InodeId> FileSystem::find_inode_by_name_with_handle(const INode& dir,
   const ReadGuard<INodeKind> data = dir.read();
   const Directory* directory = data->as_directory();
   if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
-  IoResult<Found> found = search(*directory, name);
-  if (!found) return fail_with(found.error());
-  return found->listed;
+  return SANDRIG_TRY(search(*directory, name)).listed;
 }
 
 IoResult<InodeId> FileSystem::find_inode_by_name(InodeId dir, std::string_view name) const {
-  IoResult<EntryGuard> entry = resolve(dir);
-  if (!entry) return fail_with(entry.error());
-  return find_inode_by_name_with_handle(**entry, name);
+  EntryGuard entry = SANDRIG_TRY(resolve(dir));
+  return find_inode_by_name_with_handle(*entry, name);
 }
 
 IoResult<EntryGuard> FileSystem::step(const INode& dir, std::string_view name) const {
@@ -65,9 +63,7 @@ IoResult<EntryGuard> FileSystem::step(const INode& dir, std::string_view name) c
   const ReadGuard<INodeKind> data = dir.read();
   const Directory* directory = data->as_directory();
   if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
-  IoResult<Found> found = search(*directory, name);
-  if (!found) return fail_with(found.error());
-  return std::move(found->node);
+  return SANDRIG_TRY(search(*directory, name)).node;
 }
 
 FileSystem::Listed FileSystem::find_listed(const Directory& directory,
@@ -96,7 +92,6 @@ FileSystem::Listed FileSystem::find_listed(const Directory& directory,
 
 IoResult<InodeId> FileSystem::get_inode_by_path_raw(std::string_view path) const {
   IoResult<EntryGuard> current = resolve(kRootId);
-  if (!current) return fail_with(current.error());
   for_each_component(path, [&](std::string_view component) {
     if (component.empty() || component == ".") return true;
     // Hand over hand: the next entry is held before the current one goes.
@@ -109,24 +104,21 @@ IoResult<InodeId> FileSystem::get_inode_by_path_raw(std::string_view path) const
 }
 
 IoResult<bool> FileSystem::is_file_raw(InodeId id) const {
-  IoResult<EntryGuard> entry = resolve(id);
-  if (!entry) return fail_with(entry.error());
-  return (*entry)->tag() != INodeTag::Directory;
+  EntryGuard entry = SANDRIG_TRY(resolve(id));
+  return entry->tag() != INodeTag::Directory;
 }
 
 IoResult<bool> FileSystem::is_directory_raw(InodeId id) const {
-  IoResult<EntryGuard> entry = resolve(id);
-  if (!entry) return fail_with(entry.error());
-  return (*entry)->tag() == INodeTag::Directory;
+  EntryGuard entry = SANDRIG_TRY(resolve(id));
+  return entry->tag() == INodeTag::Directory;
 }
 
 IoResult<std::string> FileSystem::get_path_by_inode(InodeId id) const {
   std::vector<std::string> names;
   while (id != kRootId) {
-    IoResult<EntryGuard> entry = resolve(id);
-    if (!entry) return fail_with(entry.error());
-    names.emplace_back((*entry)->name());
-    id = (*entry)->parent();
+    EntryGuard entry = SANDRIG_TRY(resolve(id));
+    names.emplace_back(entry->name());
+    id = entry->parent();
   }
   std::string path;
   for (auto name = names.rbegin(); name != names.rend(); ++name) {

@@ -1,6 +1,7 @@
 // Removing nodes and whole trees, post-order.
 #include <vector>
 
+#include "common/try.h"
 #include "fs/file_system.h"
 #include "fs/inode.h"
 #include "fs/inode_kind.h"
@@ -29,15 +30,13 @@ IoResult<void> FileSystem::rm_raw(InodeId id, bool recursive) const {
     IoResult<void> removed = rm_raw(child, true);
     if (!removed) return removed;
   }
-  IoResult<EntryGuard> again = resolve(id);
-  if (!again) return fail_with(again.error());
-  return unlink(std::move(*again));
+  EntryGuard again = SANDRIG_TRY(resolve(id));
+  return unlink(std::move(again));
 }
 
 IoResult<void> FileSystem::unlink(EntryGuard entry) const {
   const INode& node = *entry;
-  IoResult<EntryGuard> parent = resolve(node.parent());
-  if (!parent) return fail_with(parent.error());
+  EntryGuard parent = SANDRIG_TRY(resolve(node.parent()));
 
   if (node.tag() == INodeTag::Directory) {
     // Sealed under the writer's hold: a creator that holds this directory
@@ -55,7 +54,7 @@ IoResult<void> FileSystem::unlink(EntryGuard entry) const {
   }
   // From here on nothing can fail.
   {
-    const WriteGuard<INodeKind> parent_data = (*parent)->write();
+    const WriteGuard<INodeKind> parent_data = parent->write();
     if (Directory* directory = parent_data->as_directory()) directory->erase(node.id(), node.name());
   }
   const InodeId node_id = node.id();
@@ -65,9 +64,8 @@ IoResult<void> FileSystem::unlink(EntryGuard entry) const {
 }
 
 IoResult<void> FileSystem::rm(std::string_view path, bool recursive) const {
-  IoResult<InodeId> id = get_inode_by_path_raw(path);
-  if (!id) return fail_with(id.error());
-  return rm_raw(*id, recursive);
+  InodeId id = SANDRIG_TRY(get_inode_by_path_raw(path));
+  return rm_raw(id, recursive);
 }
 
 }  // namespace sandrig::fs

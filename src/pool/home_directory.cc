@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "common/try.h"
 #include "common/utf8.h"
 #include "pool/host_error.h"
 #include "pool/tree_removal.h"
@@ -100,31 +101,28 @@ std::expected<std::string, std::string> prepare_home(std::string_view root, std:
                                                      std::uint32_t uid) {
   const std::string root_path(root);
   const std::string entry(name);
-  auto root_fd = open_root(root_path);
-  if (!root_fd) return std::unexpected(root_fd.error());
+  UniqueFd root_fd = SANDRIG_TRY(open_root(root_path));
 
   struct stat existing;
-  if (::fstatat(root_fd->get(), entry.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (!remove_tree_at(root_fd->get(), entry)) {
+  if (::fstatat(root_fd.get(), entry.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (!remove_tree_at(root_fd.get(), entry)) {
       return std::unexpected("Failed to remove the existing temporary home directory");
     }
   } else if (errno != ENOENT) {
     return std::unexpected("Failed to remove the existing temporary home directory");
   }
 
-  auto home_fd = create_home(*root_fd, entry);
-  if (!home_fd) return std::unexpected(home_fd.error());
+  UniqueFd home_fd = SANDRIG_TRY(create_home(root_fd, entry));
 
-  auto home = canonical_path(root_path + "/" + entry);
-  if (!home) return std::unexpected(home.error());
-  if (!names_directory(*home, *home_fd)) {
-    return std::unexpected("Failed to canonicalize the path: " + *home +
+  std::string home = SANDRIG_TRY(canonical_path(root_path + "/" + entry));
+  if (!names_directory(home, home_fd)) {
+    return std::unexpected("Failed to canonicalize the path: " + home +
                            " does not lead to the prepared home directory");
   }
-  if (!is_valid_utf8(*home)) return std::unexpected("Failed to convert the path to a valid utf-8 string");
+  if (!is_valid_utf8(home)) return std::unexpected("Failed to convert the path to a valid utf-8 string");
 
   // Through the descriptor of the directory just made: never via a link.
-  if (::fchown(home_fd->get(), uid, uid) != 0) {
+  if (::fchown(home_fd.get(), uid, uid) != 0) {
     return std::unexpected("Failed to change the ownership of the home directory: " +
                            host_error_text(errno));
   }

@@ -6,6 +6,8 @@
 #include <array>
 #include <cerrno>
 
+#include "common/try.h"
+
 namespace sandrig::pool {
 
 namespace {
@@ -47,12 +49,11 @@ void drain_both(const ChildProcess& child, HostCommandOutput& output) {
 }  // namespace
 
 std::expected<HostCommandOutput, int> run_host_command(const std::vector<std::string>& argv) {
-  auto child = ChildProcess::spawn(argv);
-  if (!child) return std::unexpected(child.error());
-  child->close_stdin();
+  ChildProcess child = SANDRIG_TRY(ChildProcess::spawn(argv));
+  child.close_stdin();
   HostCommandOutput output;
-  drain_both(*child, output);
-  output.status = child->wait();
+  drain_both(child, output);
+  output.status = child.wait();
   return output;
 }
 

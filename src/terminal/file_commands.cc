@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/internal_failure.h"
+#include "common/try.h"
 #include "fs/file_handle.h"
 #include "terminal/command_table.h"
 #include "terminal/lossy_utf8.h"
@@ -50,9 +51,7 @@ std::expected<NewEntry, std::string> locate_new_entry(const TerminalContext& con
   const std::size_t separator = arg.find_last_of("/\\");
   NewEntry entry{context.cwd, separator == std::string::npos ? arg : arg.substr(separator + 1)};
   if (separator != std::string::npos && separator > 0) {
-    auto parent = get_target_inode(context, std::string_view(arg).substr(0, separator));
-    if (!parent) return std::unexpected(std::move(parent.error()));
-    entry.parent = *parent;
+    entry.parent = SANDRIG_TRY(get_target_inode(context, std::string_view(arg).substr(0, separator)));
   }
 
   const std::string id = std::to_string(entry.parent);
