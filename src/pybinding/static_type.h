@@ -44,7 +44,8 @@ PyResult<PyTypeObject*> ready_static_type(const PyType_Spec& spec, TypeMemory& m
 // not dunder names refuse `type.__setattr__` and `type.__delattr__` as
 // well: its metatype gets a data descriptor for each, which those consult
 // before the class's dict, and which reads the class's attribute as
-// `type.__getattribute__` would.
+// `type.__getattribute__` would. (Those descriptors can be deleted from
+// the metatype the same way; nothing guards the metatype's own dict.)
 PyResult<void> guard_attributes(PyTypeObject* type);
 
 // Adds an attribute to a static type that is ready: PyPy lets C code write
