@@ -73,7 +73,7 @@ PyResult<void> fill_slots(const PyType_Spec& spec, TypeMemory& memory) {
 
 // The attribute `name` of the class `type` as type.__getattribute__ finds
 // it: from the dicts along the class's __mro__, bound to the class.
-PyObject* guarded_get(PyObject* name, PyObject* type) {
+PyObject* inherited_attribute(PyObject* name, PyObject* type) {
   OwnedRef mro = OwnedRef::steal(PyObject_GetAttrString(type, "__mro__"));
   if (!mro) return nullptr;
   OwnedRef bases = OwnedRef::steal(PySequence_Tuple(mro.get()));
@@ -100,6 +100,24 @@ PyObject* guarded_get(PyObject* name, PyObject* type) {
   PyErr_Format(PyExc_AttributeError, "type object '%s' has no attribute '%U'",
                class_name(reinterpret_cast<PyTypeObject*>(type)), name);
   return nullptr;
+}
+
+// inherited_attribute, with a shortcut for what the classes' own dicts
+// hold: Whence.SEEK_SET is read often, and an instance of one of the
+// classes binds to nothing.
+PyObject* guarded_get(PyObject* name, PyObject* type) {
+  auto* type_object = reinterpret_cast<PyTypeObject*>(type);
+  PyObject* value = PyDict_GetItemWithError(type_object->tp_dict, name);
+  if (value == nullptr) {
+    if (PyErr_Occurred()) return nullptr;
+    return inherited_attribute(name, type);
+  }
+  if (Py_TYPE(reinterpret_cast<PyObject*>(Py_TYPE(value))) == Py_TYPE(type)) {
+    Py_INCREF(value);
+    return value;
+  }
+  if (descrgetfunc bind = Py_TYPE(value)->tp_descr_get) return bind(value, nullptr, type);
+  return inherited_attribute(name, type);
 }
 
 PyObject* guarded_set(PyObject* name, PyObject* args) {
