@@ -50,7 +50,7 @@ class WarningsSilenced {
 };
 
 #ifdef PYPY_VERSION
-// PyPy lets Python code subclass a heap type that lacks Py_TPFLAGS_BASETYPE;
+// PyPy lets Python code subclass a type that lacks Py_TPFLAGS_BASETYPE;
 // refusing in __init_subclass__ keeps the classes final there as well.
 PyObject* refuse_subclass(PyObject*, PyObject*, PyObject*) {
   PyErr_SetString(PyExc_TypeError, "the sandrig classes are final and cannot be subclassed");

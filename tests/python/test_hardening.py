@@ -91,6 +91,22 @@ def test_class_attributes_cannot_be_replaced_or_deleted(name, attribute, change)
     assert cls.__dict__[attribute] is before and getattr(cls, attribute) is getattr(cls, attribute)
 
 
+@pytest.mark.parametrize("name, attribute", OWN_ATTRIBUTES)
+def test_class_attributes_read_as_their_descriptors_give_them(name, attribute):
+    cls = getattr(sandrig, name)
+    stored = cls.__dict__[attribute]
+    binder = getattr(type(stored), "__get__", None)
+    expected = stored if binder is None else binder(stored, None, cls)
+    assert getattr(cls, attribute) == expected and getattr(cls, attribute) is getattr(cls, attribute)
+    for other in CLASSES:
+        if attribute not in getattr(sandrig, other).__dict__:
+            with pytest.raises(AttributeError,
+                               match=f"^type object '{other}' has no attribute '{attribute}'$"):
+                getattr(getattr(sandrig, other), attribute)
+    fs = sandrig.PyFs()
+    assert sandrig.PyFs.listdir(fs, "/") == ([], []) and str(sandrig.PyFs).endswith(".PyFs'>")
+
+
 @pytest.mark.parametrize("name", CLASSES)
 def test_new_class_attributes_are_refused(name):
     cls = getattr(sandrig, name)
