@@ -55,7 +55,9 @@ IoResult<void> FileSystem::unlink(EntryGuard entry) const {
   // From here on nothing can fail.
   {
     const WriteGuard<INodeKind> parent_data = parent->write();
-    if (Directory* directory = parent_data->as_directory()) directory->erase(node.id(), node.name());
+    if (Directory* directory = parent_data->as_directory()) {
+      directory->erase(node.id(), node.name(), take_stamp());
+    }
   }
   const InodeId node_id = node.id();
   { EntryGuard released = std::move(entry); }  // the node's entry goes before the table removal
