@@ -69,39 +69,35 @@ DebugWriter& DebugWriter::end_record(bool non_exhaustive) {
   return *this;
 }
 
-DebugWriter& DebugWriter::begin_sequence() {
-  out_ += '[';
+DebugWriter& DebugWriter::open_group(char opener) {
+  out_ += opener;
   first_.push_back(true);
   return *this;
 }
+
+DebugWriter& DebugWriter::close_group(char closer) {
+  first_.pop_back();
+  out_ += closer;
+  return *this;
+}
+
+DebugWriter& DebugWriter::begin_sequence() { return open_group('['); }
 
 DebugWriter& DebugWriter::item() {
   separate();
   return *this;
 }
 
-DebugWriter& DebugWriter::end_sequence() {
-  first_.pop_back();
-  out_ += ']';
-  return *this;
-}
+DebugWriter& DebugWriter::end_sequence() { return close_group(']'); }
 
-DebugWriter& DebugWriter::begin_map() {
-  out_ += '{';
-  first_.push_back(true);
-  return *this;
-}
+DebugWriter& DebugWriter::begin_map() { return open_group('{'); }
 
 DebugWriter& DebugWriter::key_done() {
   out_ += ": ";
   return *this;
 }
 
-DebugWriter& DebugWriter::end_map() {
-  first_.pop_back();
-  out_ += '}';
-  return *this;
-}
+DebugWriter& DebugWriter::end_map() { return close_group('}'); }
 
 DebugWriter& DebugWriter::number(std::uint64_t value) {
   char buffer[24];

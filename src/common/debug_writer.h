@@ -45,13 +45,23 @@ class DebugWriter {
   // Writes text as it is (a unit variant name, a nested rendering).
   DebugWriter& raw(std::string_view text);
 
-  // The text written so far.
   const std::string& text() const { return out_; }
   // Moves the text out of the writer.
   std::string take() { return std::move(out_); }
 
+  // The debug text of any record that renders itself through write_debug().
+  template <typename Record>
+  static std::string render(const Record& record) {
+    DebugWriter out;
+    record.write_debug(out);
+    return out.take();
+  }
+
  private:
   void separate();
+  // Opens a sequence or map with `opener`; closes it with `closer`.
+  DebugWriter& open_group(char opener);
+  DebugWriter& close_group(char closer);
 
   std::string out_;
   std::vector<bool> first_;  // one flag per open record, sequence or map

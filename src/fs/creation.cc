@@ -78,7 +78,7 @@ IoResult<InodeId> FileSystem::link_new_node(const INode& parent, std::string_vie
     const std::string_view stored_name = node->name();
     // Inserted before it is listed, so a listed id always has its node.
     inodes_.insert(id, std::move(node));
-    directory->append(id, stored_name);
+    directory->append(id, stored_name, take_stamp());
   } catch (const std::bad_alloc&) {
     out_of_memory = true;
   }

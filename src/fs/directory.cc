@@ -12,7 +12,10 @@ namespace sandrig::fs {
 static_assert(sizeof(Directory) <= 72);
 
 Directory::Directory(Directory&& other) noexcept
-    : size_(other.size_), capacity_bits_(other.capacity_bits_), removed_(other.removed_) {
+    : size_(other.size_),
+      capacity_bits_(other.capacity_bits_),
+      removed_(other.removed_),
+      stamp_(std::exchange(other.stamp_, 0)) {
   std::memcpy(static_cast<void*>(inline_), other.inline_, sizeof inline_);
   other.size_ = 0;
   other.capacity_bits_ = 0;
@@ -24,6 +27,7 @@ Directory& Directory::operator=(Directory&& other) noexcept {
     size_ = std::exchange(other.size_, 0);
     capacity_bits_ = std::exchange(other.capacity_bits_, 0);
     removed_ = other.removed_;
+    stamp_ = std::exchange(other.stamp_, 0);
     std::memcpy(static_cast<void*>(inline_), other.inline_, sizeof inline_);
   }
   return *this;
@@ -87,14 +91,16 @@ void Directory::prepare_append(const NameOf& name_of) {
   }
 }
 
-void Directory::append(InodeId id, std::string_view name) {
+void Directory::append(InodeId id, std::string_view name, std::uint64_t stamp) {
   if (size_ >= capacity()) fail("append without room");
   if (is_indexed()) heap_.index->insert(NameIndex::hash(name), size_);
   slots().data()[size_] = id;  // slots() spans size_ entries: write past it
   ++size_;
+  stamp_ = stamp;
 }
 
-void Directory::erase(InodeId id, std::string_view name) {
+void Directory::erase(InodeId id, std::string_view name, std::uint64_t stamp) {
+  stamp_ = stamp;
   if (!is_indexed()) {
     InodeId* first = slots().data();
     InodeId* end = std::remove(first, first + size_, id);

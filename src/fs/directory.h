@@ -15,14 +15,15 @@
 
 namespace sandrig::fs {
 
-// The entries of a directory in creation order: up to 8 ids inside the
+// The entries of a directory in creation order: up to 7 ids inside the
 // object, beyond that an array on the heap whose capacity doubles. Small
 // directories are searched and edited linearly; past kIndexThreshold
 // entries a name index (see NameIndex) makes lookup, creation and removal
 // O(1) on average. An indexed directory removes an entry by leaving a hole
 // in its place (the id kHole, never handed out) and squeezes the holes out
-// once they are half of the slots. 72 bytes in all: the index pointer
-// shares the inline storage, which is unused once the ids moved out.
+// once they are half of the slots. Every change of the entries stores a
+// new stamp (see stamp()). 72 bytes in all: the index pointer shares the
+// inline storage, which is unused once the ids moved out.
 class Directory {
  public:
   // Entry count at which the name index is built.
@@ -69,12 +70,24 @@ class Directory {
   // it is due), so that append() cannot fail; may throw bad_alloc,
   // changing nothing observable.
   void prepare_append(const NameOf& name_of);
-  // Appends an entry named `name`, after prepare_append().
-  void append(InodeId id, std::string_view name);
-  // Removes every occurrence of the entry `id` named `name`.
-  void erase(InodeId id, std::string_view name);
-  // Removes every entry at once and frees the heap storage (the seal stays).
-  void clear() { release(); }
+  // Appends an entry named `name`, after prepare_append(); the directory
+  // takes `stamp` as its new stamp.
+  void append(InodeId id, std::string_view name, std::uint64_t stamp);
+  // Removes every occurrence of the entry `id` named `name`; the directory
+  // takes `stamp` as its new stamp.
+  void erase(InodeId id, std::string_view name, std::uint64_t stamp);
+  // Removes every entry at once and frees the heap storage (the seal
+  // stays); the directory takes `stamp` as its new stamp.
+  void clear(std::uint64_t stamp) {
+    release();
+    stamp_ = stamp;
+  }
+
+  // Names the current entries: 0 until the first change, then the stamp
+  // given with the latest append() or erase(). The filesystem hands out
+  // each nonzero stamp once, so a directory whose stamp is the one seen
+  // before still lists the same entries; stamp 0 always means empty.
+  std::uint64_t stamp() const { return stamp_; }
 
   // True once a removal has taken this directory: nothing may be added.
   bool is_removed() const { return removed_; }
@@ -88,7 +101,7 @@ class Directory {
   static constexpr InodeId kHole = ~InodeId{0};
 
  private:
-  static constexpr std::size_t kInline = 8;
+  static constexpr std::size_t kInline = 7;
 
   bool is_inline() const { return capacity_bits_ == 0; }
   std::size_t capacity() const { return is_inline() ? kInline : std::size_t{1} << capacity_bits_; }
@@ -109,6 +122,7 @@ class Directory {
   std::uint32_t size_ = 0;          // slots in use, holes included
   std::uint8_t capacity_bits_ = 0;  // 0 while inline
   bool removed_ = false;
+  std::uint64_t stamp_ = 0;
   struct Heap {
     InodeId* ids;       // 2^capacity_bits_ slots
     NameIndex* index;   // owned; null until the directory is large

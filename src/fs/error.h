@@ -35,7 +35,6 @@ class IoError {
     return error;
   }
 
-  // The kind of failure.
   constexpr IoErrorKind kind() const { return kind_; }
   // The refused operation of OperationNotSupported; empty otherwise.
   constexpr std::string_view operation() const { return operation_; }

@@ -183,10 +183,6 @@ void FileHandle::write_debug(DebugWriter& out) const {
   out.end_record();
 }
 
-std::string FileHandle::debug() const {
-  DebugWriter out;
-  write_debug(out);
-  return out.take();
-}
+std::string FileHandle::debug() const { return DebugWriter::render(*this); }
 
 }  // namespace sandrig::fs

@@ -31,6 +31,12 @@ InodeId FileSystem::take_inode_id() const {
   return id;
 }
 
+std::uint64_t FileSystem::take_stamp() const {
+  // Only uniqueness matters: the directory's lock orders the stamp's
+  // store against its readers. 2^64 changes do not happen.
+  return next_stamp_.fetch_add(1, std::memory_order_relaxed);
+}
+
 IoResult<EntryGuard> FileSystem::resolve(InodeId id) const {
   std::optional<EntryGuard> entry = inodes_.get(id);
   if (!entry) return fail_with(IoErrorKind::InodeNotFound);
@@ -72,10 +78,6 @@ void FileSystem::write_debug(DebugWriter& out) const {
   out.end_record();
 }
 
-std::string FileSystem::debug() const {
-  DebugWriter out;
-  write_debug(out);
-  return out.take();
-}
+std::string FileSystem::debug() const { return DebugWriter::render(*this); }
 
 }  // namespace sandrig::fs

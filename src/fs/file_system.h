@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "fs/inode_id.h"
 #include "fs/inode_table.h"
 #include "fs/listing.h"
+#include "fs/packed_listing.h"
 
 namespace sandrig::fs {
 
@@ -30,7 +32,7 @@ class Directory;
 //   path_resolution.cc  names and paths to ids and back, the kind checks
 //   creation.cc         create_inode and its front ends (mkdir, touch, create_*)
 //   removal.cc          rm_raw and rm
-//   listing.cc          ls_raw
+//   listing.cc          ls_raw and ls_packed
 //   opening.cc          open_raw and open; reads and writes are in file_handle.cc
 class FileSystem {
  public:
@@ -74,6 +76,11 @@ class FileSystem {
 
   // The entries of a directory: non-directories, then directories.
   IoResult<Listing> ls_raw(InodeId id) const;
+  // ls_raw() packed, with the directory's stamp read under the same lock;
+  // nothing when the stamp is still `seen`, i.e. the entries are those
+  // of an earlier listing that had that stamp.
+  IoResult<std::optional<PackedListing>> ls_packed(InodeId id,
+                                                   std::optional<std::uint64_t> seen) const;
 
   // Opens the file `id` (links followed) with a share of its lock.
   static IoResult<FileHandle> open_raw(std::shared_ptr<FileSystem> fs, InodeId id,
@@ -123,8 +130,16 @@ class FileSystem {
   // The node reached from `dir` by the path component `name` (not empty
   // nor "."), under its entry guard.
   IoResult<EntryGuard> step(const INode& dir, std::string_view name) const;
+  // Calls `visit(node)` for each entry of `directory`, whose payload the
+  // caller read-locks, in creation order, links followed; entries missing
+  // from the table (or dangling links) are skipped. False if a link or a
+  // missing entry was met.
+  template <typename Visit>
+  bool visit_listed(const Directory& directory, Visit&& visit) const;
   // Hands out the next id.
   InodeId take_inode_id() const;
+  // Hands out the next directory stamp (see Directory::stamp()); never 0.
+  std::uint64_t take_stamp() const;
   // Under the parent's writer hold: checks the name, depth and kind, then
   // enters `node` in the table and lists it. Sets `out_of_memory` (the
   // caller throws once the parent is unlocked) instead of unwinding.
@@ -145,6 +160,7 @@ class FileSystem {
 
   INodeTable inodes_;
   mutable std::atomic<InodeId> next_inode_id_{1};
+  mutable std::atomic<std::uint64_t> next_stamp_{1};
 };
 
 }  // namespace sandrig::fs

@@ -8,6 +8,38 @@
 #include "fs/inode_kind.h"
 
 namespace sandrig::fs {
+namespace {
+
+void pack(PackedNames& names, std::string_view name) {
+  names.text.append(name);
+  names.text.push_back('/');
+  ++names.count;
+}
+
+}  // namespace
+
+template <typename Visit>
+bool FileSystem::visit_listed(const Directory& directory, Visit&& visit) const {
+  bool stable = true;
+  directory.for_each_child([&](InodeId child) {
+    const INode* node = inodes_.peek(child);
+    std::optional<EntryGuard> target;
+    if (node != nullptr && node->tag() == INodeTag::Symlink) {
+      // Listed as what the link leads to.
+      stable = false;
+      IoResult<EntryGuard> resolved = resolve(child);
+      if (resolved) target = std::move(*resolved);
+      node = target ? &**target : nullptr;
+    }
+    if (node == nullptr) {  // taken out of the table without being unlinked
+      stable = false;
+      return true;
+    }
+    visit(*node);
+    return true;
+  });
+  return stable;
+}
 
 IoResult<Listing> FileSystem::ls_raw(InodeId id) const {
   auto entry = SANDRIG_TRY(resolve(id));
@@ -18,19 +50,26 @@ IoResult<Listing> FileSystem::ls_raw(InodeId id) const {
   if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
   Listing listing;
   listing.files.reserve(directory->size());
-  directory->for_each_child([&](InodeId child) {
-    const INode* node = inodes_.peek(child);
-    std::optional<EntryGuard> target;
-    if (node != nullptr && node->tag() == INodeTag::Symlink) {
-      // Listed as what the link leads to.
-      IoResult<EntryGuard> resolved = resolve(child);
-      if (resolved) target = std::move(*resolved);
-      node = target ? &**target : nullptr;
-    }
-    if (node == nullptr) return true;  // taken out of the table without being unlinked
-    auto& names = node->tag() == INodeTag::Directory ? listing.directories : listing.files;
-    names.emplace_back(node->name());
-    return true;
+  visit_listed(*directory, [&](const INode& node) {
+    auto& names = node.tag() == INodeTag::Directory ? listing.directories : listing.files;
+    names.emplace_back(node.name());
+  });
+  return listing;
+}
+
+IoResult<std::optional<PackedListing>> FileSystem::ls_packed(
+    InodeId id, std::optional<std::uint64_t> seen) const {
+  auto entry = SANDRIG_TRY(resolve(id));
+  const ReadGuard<INodeKind> data = entry->read();  // as in ls_raw
+  const Directory* directory = data->as_directory();
+  if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
+  if (seen == directory->stamp()) return std::nullopt;
+  std::optional<PackedListing> listing(std::in_place);
+  listing->stamp = directory->stamp();
+  // Most names are short: one reservation usually holds the files' text.
+  listing->files.text.reserve(directory->size() * 16);
+  listing->stable = visit_listed(*directory, [&](const INode& node) {
+    pack(node.tag() == INodeTag::Directory ? listing->directories : listing->files, node.name());
   });
   return listing;
 }

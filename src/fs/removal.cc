@@ -81,10 +81,12 @@ IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
     {
       const WriteGuard<INodeKind> data = parent->write();
       if (Directory* directory = data->as_directory()) {
+        // One change under one hold: readers see the run go at once.
+        const std::uint64_t stamp = take_stamp();
         if (directory->size() == count) {
-          directory->clear();
+          directory->clear(stamp);
         } else {
-          for (const EntryGuard& file : claimed) directory->erase(file->id(), file->name());
+          for (const EntryGuard& file : claimed) directory->erase(file->id(), file->name(), stamp);
         }
       }
     }
@@ -127,7 +129,9 @@ IoResult<void> FileSystem::unlink(EntryGuard entry) const {
   // From here on nothing can fail.
   {
     const WriteGuard<INodeKind> parent_data = parent->write();
-    if (Directory* directory = parent_data->as_directory()) directory->erase(node.id(), node.name());
+    if (Directory* directory = parent_data->as_directory()) {
+      directory->erase(node.id(), node.name(), take_stamp());
+    }
   }
   const InodeId node_id = node.id();
   { EntryGuard released = std::move(entry); }  // the node's entry goes before the table removal

@@ -37,7 +37,6 @@ class SmallVector {
   SmallVector& operator=(const SmallVector&) = delete;
   ~SmallVector() { release(); }
 
-  // The number of values held.
   std::size_t size() const { return size_; }
   // True when no value is held.
   bool empty() const { return size_ == 0; }

@@ -48,7 +48,6 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess();
 
-  // The child's process id.
   pid_t pid() const { return pid_; }
   // True once the child has been reaped.
   bool waited() const { return waited_; }

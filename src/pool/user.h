@@ -28,7 +28,6 @@ class User {
   // `user`. Throws InternalFailure on a poisoned user lock.
   static std::expected<TerminalSession, std::string> spawn_terminal(SharedUser user);
 
-  // The account name.
   const std::string& username() const { return username_; }
   // The canonical path of the home prepared for this allocation.
   const std::string& home() const { return home_; }

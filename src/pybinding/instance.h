@@ -12,6 +12,7 @@
 #include "pybinding/module_state.h"
 #include "pybinding/owned_ref.h"
 #include "pybinding/py_result.h"
+#include "pybinding/static_type.h"
 
 namespace sandrig::py {
 
@@ -121,7 +122,7 @@ class Native {
 // Raises the TypeError for an instance that holds no value (see Instance).
 inline std::unexpected<ErrorIsSet> raise_not_constructed(PyObject* object) {
   PyErr_Format(PyExc_TypeError, "'%s' object was not created by its constructor",
-               Py_TYPE(object)->tp_name);
+               class_name(Py_TYPE(object)));
   return error_is_set();
 }
 
@@ -129,7 +130,7 @@ inline std::unexpected<ErrorIsSet> raise_not_constructed(PyObject* object) {
 // argument conversion's TypeError.
 inline std::unexpected<ErrorIsSet> raise_not_constructed(PyObject* object, const char* name) {
   PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object was not created by its constructor",
-               name, Py_TYPE(object)->tp_name);
+               name, class_name(Py_TYPE(object)));
   return error_is_set();
 }
 
@@ -139,8 +140,9 @@ inline PyResult<void> require_class(PyTypeObject* type, ClassId id) {
   auto own = class_type(id);
   if (!own) return error_is_set();
   if (type == *own) return {};
-  PyErr_Format(PyExc_TypeError, "%s.__new__(%s): %s is not a subtype of %s", (*own)->tp_name,
-               type->tp_name, type->tp_name, (*own)->tp_name);
+  const char* own_name = class_name(*own);
+  PyErr_Format(PyExc_TypeError, "%s.__new__(%s): %s is not a subtype of %s", own_name,
+               class_name(type), class_name(type), own_name);
   return error_is_set();
 }
 
@@ -151,7 +153,7 @@ PyResult<T*> self_value(PyObject* self, ClassId id) {
   auto type = class_type(id);
   if (!type) return error_is_set();
   if (!PyObject_TypeCheck(self, *type)) {
-    raise_wrong_type(self, (*type)->tp_name);
+    raise_wrong_type(self, class_name(*type));
     return error_is_set();
   }
   if (!Native<T>::constructed(self)) return raise_not_constructed(self);

@@ -6,9 +6,14 @@ namespace sandrig::py {
 namespace {
 
 // Per-module storage: the class objects, kept apart from the module's
-// attributes so that rebinding an attribute cannot swap a class.
+// attributes so that rebinding an attribute cannot swap a class, and on
+// PyPy the memory they live in (see static_type.h).
 struct ModuleState {
   PyObject* types[kClassCount];  // strong references
+  TypeMemory memory[kClassCount];
+#ifdef PYPY_VERSION
+  PyTypeObject metatype;  // the class of the classes
+#endif
 };
 
 PyModuleDef module_definition = {
@@ -63,12 +68,20 @@ PyObject* initialize_module(bool (*register_all)(PyObject* module)) {
   }
   OwnedRef module = OwnedRef::steal(PyModule_Create(&module_definition));
   if (!module) return nullptr;
+#ifdef PYPY_VERSION
+  // A static type is never freed, so neither is the memory it lives in:
+  // this reference, never given back, keeps the state even when the
+  // initialization fails. The memory is zeroed here, not trusted to be.
+  Py_INCREF(module.get());
+  state_of(module.get()) = ModuleState{};
+  if (!ready_sealing_metatype(state_of(module.get()).metatype)) return nullptr;
+#endif
   // Not every interpreter stores an empty m_doc; the docstring is "" anyway.
   OwnedRef empty = OwnedRef::steal(PyUnicode_FromString(""));
   if (!empty || PyObject_SetAttrString(module.get(), "__doc__", empty.get()) < 0) return nullptr;
   if (!register_all(module.get())) return nullptr;
   for (PyObject* type : state_of(module.get()).types) {
-    seal_type(reinterpret_cast<PyTypeObject*>(type));
+    if (!seal_type(reinterpret_cast<PyTypeObject*>(type))) return nullptr;
   }
   module_slot() = {module.get(), &state_of(module.get())};
   Py_INCREF(module.get());  // the slot's own reference, never dropped
@@ -76,9 +89,15 @@ PyObject* initialize_module(bool (*register_all)(PyObject* module)) {
 }
 
 PyResult<PyTypeObject*> register_class(PyObject* module, ClassId id, PyType_Spec& spec) {
-  auto type = build_final_type(spec);
+  ModuleState& state = state_of(module);
+#ifdef PYPY_VERSION
+  PyTypeObject* metatype = &state.metatype;
+#else
+  PyTypeObject* metatype = nullptr;
+#endif
+  auto type = build_final_type(spec, state.memory[static_cast<int>(id)], metatype);
   if (!type) return error_is_set();
-  PyObject*& slot = state_of(module).types[static_cast<int>(id)];
+  PyObject*& slot = state.types[static_cast<int>(id)];
   Py_XDECREF(slot);
   slot = OwnedRef::borrow(type->get()).release();
   if (PyModule_AddObject(module, spec.name, type->get()) < 0) return error_is_set();

@@ -1,6 +1,7 @@
 #include "pybinding/py_fs.h"
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "fs/file_handle.h"
@@ -20,7 +21,7 @@ namespace {
 using Fs = Native<PyFsValue>;
 
 PyResult<const fs::FileSystem*> filesystem_of(PyObject* self) {
-  return SANDRIG_TRY(self_value<PyFsValue>(self, ClassId::PyFs))->get();
+  return SANDRIG_TRY(self_value<PyFsValue>(self, ClassId::PyFs))->fs.get();
 }
 
 // A success without a value becomes None, an IoError a ValueError.
@@ -50,22 +51,55 @@ PyObject* fs_open(PyObject* self, const BoundArguments<2>& arguments) {
   // alike for existing and missing files.
   auto mode = fs::FileHandleType::from_str(mode_text);
   if (!mode) return raise_io_error(mode.error());
-  auto handle = fs::FileSystem::open(*value, path, *mode, /*create=*/true);
+  auto handle = fs::FileSystem::open(value->fs, path, *mode, /*create=*/true);
   if (!handle) return raise_io_error(handle.error());
   return SANDRIG_TRY(new_py_file_handle(std::move(*handle))).release();
 }
 
-PyObject* fs_listdir(PyObject* self, const BoundArguments<1>& arguments) {
-  const fs::FileSystem* fs = SANDRIG_TRY(filesystem_of(self));
-  std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
-  auto id = fs->get_inode_by_path_raw(path);
-  if (!id) return raise_io_error(id.error());
-  auto listing = fs->ls_raw(*id);
-  if (!listing) return raise_io_error(listing.error());
-  OwnedRef files = OwnedRef::steal(names_result(listing->files));
+// A fresh list holding the items of `list`: the caller may change it.
+PyObject* list_copy(PyObject* list) { return PyList_GetSlice(list, 0, PY_SSIZE_T_MAX); }
+
+// listdir's result from two lists of the cache: copies of them.
+PyObject* copied_listing(const ListingCache::Hit& cached) {
+  OwnedRef files = OwnedRef::steal(list_copy(cached.files.get()));
   if (!files) return nullptr;
-  OwnedRef directories = OwnedRef::steal(names_result(listing->directories));
+  OwnedRef directories = OwnedRef::steal(list_copy(cached.directories.get()));
   if (!directories) return nullptr;
+  return PyTuple_Pack(2, files.get(), directories.get());
+}
+
+// Keeps copies of a stable listing's lists in the cache (the caller may
+// change the lists it gets); without memory for them it goes uncached.
+void keep_listing(ListingCache& cache, fs::InodeId id, const fs::PackedListing& packed,
+                  PyObject* files, PyObject* directories) {
+  OwnedRef kept_files = OwnedRef::steal(list_copy(files));
+  OwnedRef kept_directories = OwnedRef::steal(list_copy(directories));
+  if (!kept_files || !kept_directories) {
+    PyErr_Clear();
+    return;
+  }
+  cache.store(id, packed.stamp, kept_files.get(), kept_directories.get(),
+              std::size_t{packed.files.count} + packed.directories.count);
+}
+
+PyObject* fs_listdir(PyObject* self, const BoundArguments<1>& arguments) {
+  PyFsValue* value = SANDRIG_TRY(self_value<PyFsValue>(self, ClassId::PyFs));
+  std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
+  auto id = value->fs->get_inode_by_path_raw(path);
+  if (!id) return raise_io_error(id.error());
+  // The cached lists are held here: building objects below may run code
+  // that lists again and replaces them.
+  std::optional<ListingCache::Hit> cached = value->listings.find(*id);
+  auto listing =
+      value->fs->ls_packed(*id, cached ? std::optional(cached->stamp) : std::nullopt);
+  if (!listing) return raise_io_error(listing.error());
+  if (!*listing) return copied_listing(*cached);  // unchanged since it was cached
+  const fs::PackedListing& packed = **listing;
+  OwnedRef files = OwnedRef::steal(names_result(packed.files));
+  if (!files) return nullptr;
+  OwnedRef directories = OwnedRef::steal(names_result(packed.directories));
+  if (!directories) return nullptr;
+  if (packed.stable) keep_listing(value->listings, *id, packed, files.get(), directories.get());
   return PyTuple_Pack(2, files.get(), directories.get());
 }
 
@@ -143,7 +177,7 @@ using PyFsClass = DeclaredClass<kPyFs, kMkdir, kTouch, kOpen, kListdir, kRemove,
 PyResult<std::shared_ptr<fs::FileSystem>> filesystem_argument(PyObject* value, const char* name) {
   PyObject* object = SANDRIG_TRY(instance_argument(value, name, SANDRIG_TRY(class_type(ClassId::PyFs))));
   if (!Fs::constructed(object)) return raise_not_constructed(object, name);
-  return Fs::value(object);
+  return Fs::value(object).fs;
 }
 
 bool register_py_fs(PyObject* module) {

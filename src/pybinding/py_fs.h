@@ -4,14 +4,21 @@
 #include <Python.h>
 
 #include <memory>
+#include <utility>
 
 #include "fs/file_system.h"
+#include "pybinding/listing_cache.h"
 #include "pybinding/py_result.h"
 
 namespace sandrig::py {
 
-// The native value of a PyFs object: the shared filesystem.
-using PyFsValue = std::shared_ptr<fs::FileSystem>;
+// The native value of a PyFs object.
+struct PyFsValue {
+  explicit PyFsValue(std::shared_ptr<fs::FileSystem> filesystem) : fs(std::move(filesystem)) {}
+
+  std::shared_ptr<fs::FileSystem> fs;  // shared with terminals and file handles
+  ListingCache listings;               // of this object's listdir calls
+};
 
 // Converts an argument that must be a PyFs (TypeError "argument '<name>':
 // ... cannot be converted to 'PyFs'" otherwise) to a new shared reference

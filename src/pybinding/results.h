@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fs/packed_listing.h"
+
 namespace sandrig::py {
 
 // Result conversions, native value -> new Python reference (null with an
@@ -23,7 +25,7 @@ PyObject* text_result(std::string_view text);
 PyObject* bytes_result(std::span<const std::uint8_t> data);
 // An int from an unsigned number (sizes, ids, user ids).
 PyObject* unsigned_result(std::uint64_t number);
-// A list of str, in the given order.
-PyObject* names_result(const std::vector<std::string>& names);
+// A list of str of the packed names, in their order.
+PyObject* names_result(const fs::PackedNames& names);
 
 }  // namespace sandrig::py

@@ -3,11 +3,10 @@
 #include <vector>
 
 #include "pybinding/edge.h"
+#include "pybinding/static_type.h"
 
 namespace sandrig::py {
 namespace {
-
-constexpr const char* kModuleName = "sandrig";
 
 // Some interpreters warn (DeprecationWarning) when a spec name carries no
 // module prefix, and a warnings filter set to "error" would turn that into
@@ -51,7 +50,7 @@ class WarningsSilenced {
 };
 
 #ifdef PYPY_VERSION
-// PyPy lets Python code subclass a heap type that lacks Py_TPFLAGS_BASETYPE;
+// PyPy lets Python code subclass a type that lacks Py_TPFLAGS_BASETYPE;
 // refusing in __init_subclass__ keeps the classes final there as well.
 PyObject* refuse_subclass(PyObject*, PyObject*, PyObject*) {
   PyErr_SetString(PyExc_TypeError, "the sandrig classes are final and cannot be subclassed");
@@ -62,13 +61,13 @@ PyMethodDef refuse_subclass_method = {"__init_subclass__",
                                       as_cfunction(Edge<&refuse_subclass>::call),
                                       METH_VARARGS | METH_KEYWORDS | METH_CLASS, nullptr};
 
-// PyPy gives every heap type's instances a __dict__ and ignores tp_setattro;
-// a __setattr__ (and __delattr__) in the type refuses attributes as the
-// other interpreters do, and a non-str name as they do.
+// A __setattr__ (and __delattr__) in the type refuses attributes, and a
+// non-str name, with the texts of the other interpreters, which name the
+// class without the module prefix of its tp_name.
 bool check_attribute_name(PyObject* name) {
   if (PyUnicode_Check(name)) return true;
   PyErr_Format(PyExc_TypeError, "attribute name must be string, not '%.200s'",
-               Py_TYPE(name)->tp_name);
+               class_name(Py_TYPE(name)));
   return false;
 }
 
@@ -77,8 +76,8 @@ PyObject* refuse_attribute(PyObject* self, PyObject* args, PyObject*) {
   PyObject* value = nullptr;
   if (!PyArg_UnpackTuple(args, "__setattr__", 2, 2, &name, &value)) return nullptr;
   if (!check_attribute_name(name)) return nullptr;
-  PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%U'", Py_TYPE(self)->tp_name,
-               name);
+  PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%U'",
+               class_name(Py_TYPE(self)), name);
   return nullptr;
 }
 
@@ -86,8 +85,8 @@ PyObject* refuse_deletion(PyObject* self, PyObject* args, PyObject*) {
   PyObject* name = nullptr;
   if (!PyArg_UnpackTuple(args, "__delattr__", 1, 1, &name)) return nullptr;
   if (!check_attribute_name(name)) return nullptr;
-  PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%U'", Py_TYPE(self)->tp_name,
-               name);
+  PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%U'",
+               class_name(Py_TYPE(self)), name);
   return nullptr;
 }
 
@@ -97,7 +96,7 @@ PyMethodDef refuse_deletion_method = {"__delattr__", as_cfunction(Edge<&refuse_d
 // PyPy would copy an instance through its reduce protocol into a new,
 // empty object; refused here as the other interpreters refuse it.
 PyObject* refuse_pickle(PyObject* self, PyObject*, PyObject*) {
-  PyErr_Format(PyExc_TypeError, "cannot pickle '%s' object", Py_TYPE(self)->tp_name);
+  PyErr_Format(PyExc_TypeError, "cannot pickle '%s' object", class_name(Py_TYPE(self)));
   return nullptr;
 }
 
@@ -107,11 +106,11 @@ PyMethodDef refuse_reduce_methods[] = {
      nullptr},
 };
 
-// The instance __dict__ PyPy keeps is hidden: reading it fails as it does
-// for a class without one.
+// Reading an instance's __dict__ fails as it does for a class without one
+// elsewhere, with the same text.
 PyObject* no_dict(PyObject* self, void*) {
   PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '__dict__'",
-               Py_TYPE(self)->tp_name);
+               class_name(Py_TYPE(self)));
   return nullptr;
 }
 
@@ -142,16 +141,19 @@ PyGetSetDef fixed_attributes[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// The type of `spec`, built with fixed_attributes added to its slots (no
-// class has getters and setters of its own).
-OwnedRef type_from_spec(const PyType_Spec& spec) {
+// The type of `spec` as a static type in `memory`, built with
+// fixed_attributes added to its slots (no class has getters and setters of
+// its own).
+PyResult<OwnedRef> type_from_spec(const PyType_Spec& spec, TypeMemory& memory,
+                                  PyTypeObject* metatype) {
   std::vector<PyType_Slot> slots;
   for (const PyType_Slot* slot = spec.slots; slot->slot != 0; ++slot) slots.push_back(*slot);
   slots.push_back({Py_tp_getset, fixed_attributes});
   slots.push_back({0, nullptr});
   PyType_Spec extended = spec;
   extended.slots = slots.data();
-  return OwnedRef::steal(PyType_FromSpec(&extended));
+  PyTypeObject* type = SANDRIG_TRY(ready_static_type(extended, memory, *metatype));
+  return OwnedRef::borrow(reinterpret_cast<PyObject*>(type));
 }
 
 PyMethodDef refuse_attribute_method = {"__setattr__",
@@ -159,7 +161,8 @@ PyMethodDef refuse_attribute_method = {"__setattr__",
                                        METH_VARARGS | METH_KEYWORDS, nullptr};
 
 bool set_descriptor(PyObject* type, const char* name, OwnedRef descriptor) {
-  return descriptor && PyObject_SetAttrString(type, name, descriptor.get()) == 0;
+  return descriptor &&
+         add_static_type_attribute(reinterpret_cast<PyTypeObject*>(type), name, descriptor.get());
 }
 
 bool make_final(PyObject* type) {
@@ -181,53 +184,76 @@ bool make_final(PyObject* type) {
   return true;
 }
 
-// PyPy has no immutable heap types; the classes stay settable there.
-void seal(PyTypeObject*) {}
+// The static types and their metatype (see static_type.h) refuse
+// attributes from the start; the attributes they have are guarded once
+// they have them all. Their tp_name gives their __module__.
+PyResult<void> seal(PyTypeObject* type) { return guard_attributes(type); }
+PyResult<void> set_module(PyObject*) { return {}; }
 #else
 bool make_final(PyObject*) { return true; }  // the missing Py_TPFLAGS_BASETYPE suffices
-OwnedRef type_from_spec(PyType_Spec& spec) { return OwnedRef::steal(PyType_FromSpec(&spec)); }
+
+PyResult<OwnedRef> type_from_spec(PyType_Spec& spec, TypeMemory&, PyTypeObject*) {
+  WarningsSilenced silenced;
+  if (!silenced.active()) return error_is_set();
+  OwnedRef type = OwnedRef::steal(PyType_FromSpec(&spec));
+  if (!type) return error_is_set();
+  return type;
+}
+
+constexpr const char* kModuleName = "sandrig";
+
+PyResult<void> set_module(PyObject* type) {
+  OwnedRef module = OwnedRef::steal(PyUnicode_FromString(kModuleName));
+  if (!module || PyObject_SetAttrString(type, "__module__", module.get()) < 0) {
+    return error_is_set();
+  }
+  return {};
+}
 
 // Attributes of the class itself can no longer be set or deleted.
-void seal(PyTypeObject* type) {
+PyResult<void> seal(PyTypeObject* type) {
   type->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
   PyType_Modified(type);
+  return {};
 }
 #endif
 
 }  // namespace
 
-PyResult<OwnedRef> build_final_type(PyType_Spec& spec) {
+PyResult<OwnedRef> build_final_type(PyType_Spec& spec, TypeMemory& memory,
+                                    PyTypeObject* metatype) {
   if ((spec.flags & Py_TPFLAGS_BASETYPE) != 0) {
     PyErr_Format(PyExc_SystemError, "class %s must be final", spec.name);
     return error_is_set();
   }
-  OwnedRef type;
-  {
-    WarningsSilenced silenced;
-    if (!silenced.active()) return error_is_set();
-    type = type_from_spec(spec);
-  }
-  if (!type || !make_final(type.get())) return error_is_set();
-  OwnedRef module = OwnedRef::steal(PyUnicode_FromString(kModuleName));
-  if (!module || PyObject_SetAttrString(type.get(), "__module__", module.get()) < 0) {
-    return error_is_set();
-  }
+  OwnedRef type = SANDRIG_TRY(type_from_spec(spec, memory, metatype));
+  if (!make_final(type.get())) return error_is_set();
+  SANDRIG_TRY(set_module(type.get()));
   return type;
 }
 
-void seal_type(PyTypeObject* type) { seal(type); }
+PyResult<void> add_class_attribute(PyTypeObject* type, const char* name, PyObject* value) {
+#ifdef PYPY_VERSION
+  return add_static_type_attribute(type, name, value);
+#else
+  if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), name, value) < 0) {
+    return error_is_set();
+  }
+  return {};
+#endif
+}
+
+PyResult<void> seal_type(PyTypeObject* type) { return seal(type); }
 
 PyResult<void> document_methods([[maybe_unused]] PyTypeObject* type,
                                 [[maybe_unused]] std::span<PyMethodDef> functions) {
 #ifdef PYPY_VERSION
-  auto* type_object = reinterpret_cast<PyObject*>(type);
   for (PyMethodDef& definition : functions) {
     OwnedRef function = OwnedRef::steal(PyCFunction_NewEx(&definition, nullptr, nullptr));
     if (!function) return error_is_set();
     OwnedRef method = OwnedRef::steal(PyInstanceMethod_New(function.get()));
-    if (!method || PyObject_SetAttrString(type_object, definition.ml_name, method.get()) < 0) {
-      return error_is_set();
-    }
+    if (!method) return error_is_set();
+    SANDRIG_TRY(add_class_attribute(type, definition.ml_name, method.get()));
   }
 #endif
   return {};

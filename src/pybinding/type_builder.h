@@ -7,21 +7,28 @@
 
 #include "pybinding/owned_ref.h"
 #include "pybinding/py_result.h"
+#include "pybinding/static_type.h"
 
 namespace sandrig::py {
 
-// Builds a heap type from `spec` with the properties every class of the
-// module shares: a bare name (spec.name holds no module prefix), final (the
-// spec must not carry Py_TPFLAGS_BASETYPE), no instance __dict__, no weak
+// Builds the type of `spec` with the properties every class of the module
+// shares: a bare name (spec.name holds no module prefix), final (the spec
+// must not carry Py_TPFLAGS_BASETYPE), no instance __dict__, no weak
 // references, and "sandrig" as its __module__. Docstrings given through
 // Py_tp_doc follow the "Name(signature)\n--\n\n" convention, so that the
-// interpreter exposes __text_signature__. Returns the new type.
-PyResult<OwnedRef> build_final_type(PyType_Spec& spec);
+// interpreter exposes __text_signature__. On CPython a heap type, and
+// `memory` and `metatype` are unused; on PyPy a static type in `memory`
+// whose class is `metatype` (see static_type.h). Returns the new type.
+PyResult<OwnedRef> build_final_type(PyType_Spec& spec, TypeMemory& memory,
+                                    PyTypeObject* metatype);
 
-// Makes a finished class immutable where the interpreter supports it:
-// setting or deleting its attributes then raises TypeError. Called once the
-// class has all its attributes.
-void seal_type(PyTypeObject* type);
+// Adds an attribute to a class built by build_final_type and not yet sealed.
+PyResult<void> add_class_attribute(PyTypeObject* type, const char* name, PyObject* value);
+
+// Makes a finished class immutable where it is not yet: setting or
+// deleting its attributes then raises TypeError. Called once the class has
+// all its attributes.
+PyResult<void> seal_type(PyTypeObject* type);
 
 // PyPy drops the docstrings (and so the text signatures) of methods that a
 // type receives through Py_tp_methods, but keeps those of plain builtin

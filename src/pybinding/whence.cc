@@ -73,9 +73,7 @@ bool add_members(PyTypeObject* type) {
   for (const Member& member : kMembers) {
     auto object = Members::create(type, member.value);
     if (!object) return false;
-    if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), member.name, object->get()) < 0) {
-      return false;
-    }
+    if (!add_class_attribute(type, member.name, object->get())) return false;
   }
   return true;
 }

@@ -5,9 +5,8 @@ import sys
 import pytest
 
 CPYTHON = platform.python_implementation() == "CPython"
-# PyPy's C API layer gives every instance of a C class a __dict__ and weak
-# reference support; these properties are checked where the interpreter
-# enforces them.
+# PyPy's C API layer gives every instance of a C class weak reference
+# support; such properties are checked where the interpreter enforces them.
 cpython_only = pytest.mark.skipif(not CPYTHON, reason="enforced by CPython's C API only")
 
 # The machine word's limits: Py_ssize_t's maximum and size_t's maximum

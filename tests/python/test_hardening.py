@@ -28,7 +28,6 @@ def run_python(source, timeout=120):
                           text=True, timeout=timeout, env=python_env())
 
 
-@cpython_only
 @pytest.mark.parametrize("name", CLASSES)
 def test_classes_are_immutable(name):
     cls = getattr(sandrig, name)
@@ -58,11 +57,67 @@ def test_instances_refuse_tampering(index):
     assert type(obj).__name__ in CLASSES and obj.__class__ is type(obj)
 
 
-@cpython_only  # PyPy's C API layer stores these in a per-instance dict
 @pytest.mark.parametrize("index", range(4))
 def test_generic_setattr_is_refused(index):
-    with pytest.raises(AttributeError):
-        object.__setattr__(instances()[index], "extra", 1)
+    obj = instances()[index]
+    with pytest.raises(AttributeError, match="object has no attribute 'extra'$"):
+        object.__setattr__(obj, "extra", 1)
+    with pytest.raises(AttributeError, match="object has no attribute 'extra'$"):
+        object.__delattr__(obj, "extra")
+    assert not hasattr(obj, "extra")
+
+
+# An attribute of each class that is not a dunder name, with its class.
+OWN_ATTRIBUTES = [("PyFs", "listdir"), ("PyFileHandle", "read"), ("PyTerm", "exec"),
+                  ("Whence", "SEEK_SET"), ("PyUserPool", "allocate"), ("PyUser", "spawn"),
+                  ("PyTerminalSession", "read")]
+
+
+@pytest.mark.parametrize("name, attribute", OWN_ATTRIBUTES)
+@pytest.mark.parametrize("change", [
+    lambda cls, attribute: setattr(cls, attribute, 3),
+    lambda cls, attribute: delattr(cls, attribute),
+    lambda cls, attribute: type.__setattr__(cls, attribute, 3),
+    lambda cls, attribute: type.__delattr__(cls, attribute),
+], ids=["setattr", "delattr", "type.__setattr__", "type.__delattr__"])
+def test_class_attributes_cannot_be_replaced_or_deleted(name, attribute, change):
+    cls = getattr(sandrig, name)
+    before = cls.__dict__[attribute]
+    with pytest.raises(TypeError,
+                       match=f"^cannot set '{attribute}' attribute of immutable type '{name}'$"):
+        change(cls, attribute)
+    with pytest.raises(TypeError):
+        object.__delattr__(cls, attribute)
+    assert cls.__dict__[attribute] is before and getattr(cls, attribute) is getattr(cls, attribute)
+
+
+@pytest.mark.parametrize("name, attribute", OWN_ATTRIBUTES)
+def test_class_attributes_read_as_their_descriptors_give_them(name, attribute):
+    cls = getattr(sandrig, name)
+    stored = cls.__dict__[attribute]
+    binder = getattr(type(stored), "__get__", None)
+    expected = stored if binder is None else binder(stored, None, cls)
+    assert getattr(cls, attribute) == expected and getattr(cls, attribute) is getattr(cls, attribute)
+    for other in CLASSES:
+        if attribute not in getattr(sandrig, other).__dict__:
+            with pytest.raises(AttributeError,
+                               match=f"^type object '{other}' has no attribute '{attribute}'$"):
+                getattr(getattr(sandrig, other), attribute)
+    fs = sandrig.PyFs()
+    assert sandrig.PyFs.listdir(fs, "/") == ([], []) and str(sandrig.PyFs).endswith(".PyFs'>")
+
+
+@pytest.mark.parametrize("name", CLASSES)
+def test_new_class_attributes_are_refused(name):
+    cls = getattr(sandrig, name)
+    with pytest.raises(TypeError, match=f"^cannot set 'extra' attribute of immutable type '{name}'$"):
+        cls.extra = 1
+    with pytest.raises(TypeError):
+        type.__setattr__(cls, "extra", 1)
+    with pytest.raises(TypeError):
+        object.__setattr__(cls, "extra", 1)
+    assert "extra" not in cls.__dict__ and not hasattr(cls, "extra")
+    assert type(cls).__name__ in ("type", "ImmutableType") and cls.__module__ == "sandrig"
 
 
 @pytest.mark.parametrize("index", range(4))

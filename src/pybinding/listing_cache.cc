@@ -1,0 +1,61 @@
+#include "pybinding/listing_cache.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+namespace sandrig::py {
+
+ListingCache::Entry* ListingCache::entry_of(fs::InodeId id) {
+  for (Entry& entry : entries_) {
+    if (entry.id == id) return &entry;
+  }
+  return nullptr;
+}
+
+std::optional<ListingCache::Hit> ListingCache::find(fs::InodeId id) {
+  Entry* entry = entry_of(id);
+  if (entry == nullptr) return std::nullopt;
+  entry->last_use = ++clock_;
+  return Hit{entry->stamp, OwnedRef::borrow(entry->files.get()),
+             OwnedRef::borrow(entry->directories.get())};
+}
+
+void ListingCache::drop(Entry& entry) {
+  names_ -= entry.names;
+  // The last entry takes the freed place; the dropped lists go when the
+  // moved-out entry does, after the vector is consistent again.
+  Entry dropped = std::exchange(entry, std::move(entries_.back()));
+  entries_.pop_back();
+}
+
+void ListingCache::evict_one() { drop(*std::ranges::min_element(entries_, {}, &Entry::last_use)); }
+
+void ListingCache::store(fs::InodeId id, std::uint64_t stamp, PyObject* files,
+                         PyObject* directories, std::size_t names) {
+  if (names > kMaxNames) {
+    if (Entry* stale = entry_of(id)) drop(*stale);
+    return;
+  }
+  if (entries_.capacity() < kSlots) {
+    try {
+      entries_.reserve(kSlots);
+    } catch (const std::bad_alloc&) {
+      return;  // listing goes on without the cache
+    }
+  }
+  Entry fresh{id, stamp, ++clock_, names, OwnedRef::borrow(files), OwnedRef::borrow(directories)};
+  if (Entry* entry = entry_of(id)) {
+    names_ = names_ - entry->names + names;
+    std::swap(*entry, fresh);  // the older listing goes with `fresh`
+    while (names_ > kMaxNames) evict_one();
+    return;
+  }
+  while (!entries_.empty() && (entries_.size() == kSlots || names_ + names > kMaxNames)) {
+    evict_one();
+  }
+  names_ += names;
+  entries_.push_back(std::move(fresh));  // within the reserved capacity
+}
+
+}  // namespace sandrig::py

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fs/file_system.h"
+#include "fs/inode_kind.h"
+#include "fs_test_support.h"
+
+namespace sandrig::fs {
+namespace {
+
+InodeId id_of(const FileSystem& fs, std::string_view path) {
+  IoResult<InodeId> id = fs.get_inode_by_path_raw(path);
+  EXPECT_TRUE(id.has_value()) << path;
+  return id.value_or(~InodeId{0});
+}
+
+std::vector<std::string> unpack(const PackedNames& names) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t at = 0; at < names.text.size(); ++at) {
+    if (names.text[at] != '/') continue;
+    out.push_back(names.text.substr(start, at - start));
+    start = at + 1;
+  }
+  EXPECT_EQ(start, names.text.size()) << "every name ends with '/'";
+  EXPECT_EQ(out.size(), names.count);
+  return out;
+}
+
+PackedListing full_listing(const FileSystem& fs, InodeId id) {
+  IoResult<std::optional<PackedListing>> listing = fs.ls_packed(id, std::nullopt);
+  EXPECT_TRUE(listing.has_value() && listing->has_value());
+  return listing.value_or(std::nullopt).value_or(PackedListing{});
+}
+
+std::uint64_t stamp_of(const FileSystem& fs, std::string_view path) {
+  return full_listing(fs, id_of(fs, path)).stamp;
+}
+
+// Sizes around the inline storage and the name index, with holes and
+// names that are not ASCII.
+TEST(FsPackedListing, AgreesWithLsRaw) {
+  for (int count : {0, 1, 6, 7, 8, 9, 31, 32, 33, 100}) {
+    FileSystem fs;
+    ASSERT_TRUE(fs.mkdir("/d"));
+    const auto path_of = [](int i) {
+      return "/d/" + std::string(i % 5 == 0 ? "\xc3\xa9t\xc3\xa9" : "n") + std::to_string(i);
+    };
+    for (int i = 0; i < count; ++i) {
+      ASSERT_TRUE(i % 3 == 1 ? fs.mkdir(path_of(i)) : fs.touch(path_of(i)));
+    }
+    for (int i = 2; i < count; i += 4) ASSERT_TRUE(fs.rm(path_of(i), true));
+    const InodeId d = id_of(fs, "/d");
+    const Listing expected = fs.ls_raw(d).value();
+    const PackedListing packed = full_listing(fs, d);
+    EXPECT_EQ(unpack(packed.files), expected.files) << count;
+    EXPECT_EQ(unpack(packed.directories), expected.directories) << count;
+    EXPECT_TRUE(packed.stable);
+  }
+}
+
+TEST(FsPackedListing, FailsLikeLsRaw) {
+  FileSystem fs;
+  ASSERT_TRUE(fs.touch("/f"));
+  ASSERT_TRUE(fs.mkdir("/gone"));
+  const InodeId gone = id_of(fs, "/gone");
+  ASSERT_TRUE(fs.rm("/gone", false));
+  for (InodeId id : {id_of(fs, "/f"), gone, InodeId{999}}) {
+    EXPECT_EQ(fs.ls_packed(id, std::nullopt).error(), fs.ls_raw(id).error()) << id;
+    EXPECT_EQ(fs.ls_packed(id, 0).error(), fs.ls_raw(id).error()) << id;
+  }
+}
+
+TEST(FsListingStamp, EveryChangeOfTheEntriesTakesAFreshStamp) {
+  FileSystem fs;
+  ASSERT_TRUE(fs.mkdir("/d"));
+  ASSERT_TRUE(fs.mkdir("/e"));
+  EXPECT_EQ(stamp_of(fs, "/d"), 0u) << "a new directory is unchanged";
+  std::set<std::uint64_t> seen{0, stamp_of(fs, "/")};
+  const auto changes = [&](auto&& change, std::string_view dir) {
+    change();
+    const std::uint64_t stamp = stamp_of(fs, dir);
+    EXPECT_TRUE(seen.insert(stamp).second) << "stamp " << stamp << " given twice";
+  };
+  // Both directories draw from one counter; /d's own children count, the
+  // children of its children do not.
+  changes([&] { ASSERT_TRUE(fs.touch("/d/a")); }, "/d");
+  changes([&] { ASSERT_TRUE(fs.touch("/e/a")); }, "/e");
+  changes([&] { ASSERT_TRUE(fs.mkdir("/d/sub")); }, "/d");
+  const std::uint64_t before_nested = stamp_of(fs, "/d");
+  ASSERT_TRUE(fs.touch("/d/sub/x"));
+  ASSERT_TRUE(fs.mkdir("/d/sub/y"));
+  EXPECT_EQ(stamp_of(fs, "/d"), before_nested);
+  changes([&] { ASSERT_TRUE(fs.rm("/d/a", false)); }, "/d");
+  changes([&] { ASSERT_TRUE(fs.rm("/e/a", false)); }, "/e");
+  changes([&] { ASSERT_TRUE(fs.rm("/d/sub", true)); }, "/d");
+  changes([&] { ASSERT_TRUE(fs.touch("/d/a")); }, "/d");  // the same name again
+  // Refused changes leave the stamp.
+  const std::uint64_t settled = stamp_of(fs, "/d");
+  ASSERT_TRUE(fs.mkdir("/d/full"));
+  ASSERT_TRUE(fs.touch("/d/full/x"));
+  const std::uint64_t with_full = stamp_of(fs, "/d");
+  EXPECT_NE(with_full, settled);
+  EXPECT_FALSE(fs.touch("/d/a"));
+  EXPECT_FALSE(fs.mkdir("/d/full"));
+  EXPECT_FALSE(fs.rm("/d/full", false));
+  EXPECT_FALSE(fs.touch("/d/a/b"));
+  EXPECT_EQ(stamp_of(fs, "/d"), with_full);
+}
+
+TEST(FsListingStamp, TheSeenStampSkipsTheNames) {
+  FileSystem fs;
+  ASSERT_TRUE(fs.mkdir("/d"));
+  const InodeId d = id_of(fs, "/d");
+  EXPECT_FALSE(fs.ls_packed(d, 0).value().has_value());
+  ASSERT_TRUE(fs.touch("/d/f"));
+  const PackedListing first = full_listing(fs, d);
+  EXPECT_TRUE(fs.ls_packed(d, 0).value().has_value());
+  EXPECT_FALSE(fs.ls_packed(d, first.stamp).value().has_value());
+  ASSERT_TRUE(fs.rm("/d/f", false));
+  std::optional<PackedListing> after = fs.ls_packed(d, first.stamp).value();
+  ASSERT_TRUE(after.has_value());
+  EXPECT_EQ(after->files.count, 0u);
+  EXPECT_NE(after->stamp, first.stamp);
+}
+
+TEST(FsListingStamp, LinksAndVanishedEntriesMakeTheListingUnstable) {
+  FileSystem fs;
+  ASSERT_TRUE(fs.mkdir("/d"));
+  ASSERT_TRUE(fs.mkdir("/t"));
+  ASSERT_TRUE(fs.touch("/d/f"));
+  EXPECT_TRUE(full_listing(fs, id_of(fs, "/d")).stable);
+  ASSERT_TRUE(fs.create_inode(id_of(fs, "/d"), "l", INodeKind::symlink(id_of(fs, "/t"))));
+  PackedListing linked = full_listing(fs, id_of(fs, "/d"));
+  EXPECT_FALSE(linked.stable);
+  EXPECT_EQ(unpack(linked.directories), std::vector<std::string>{"t"});
+
+  ASSERT_TRUE(fs.mkdir("/v"));
+  ASSERT_TRUE(fs.touch("/v/f"));
+  fs.release_inode_id(id_of(fs, "/v/f"));
+  PackedListing vanished = full_listing(fs, id_of(fs, "/v"));
+  EXPECT_FALSE(vanished.stable);
+  EXPECT_EQ(vanished.files.count, 0u);
+}
+
+// A listing and its stamp are read under one lock: two listings with the
+// same stamp hold the same names, while a writer changes the directory.
+TEST(FsListingStamp, OneStampOneListingUnderConcurrentChanges) {
+  FileSystem fs;
+  ASSERT_TRUE(fs.mkdir("/d"));
+  const InodeId d = id_of(fs, "/d");
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int round = 0; round < 400; ++round) {
+      const std::string name = "/d/n" + std::to_string(round % 40);
+      (void)(round % 80 < 40 ? fs.touch(name) : fs.rm(name, false));
+    }
+    stop = true;
+  });
+  std::map<std::uint64_t, std::vector<std::string>> by_stamp;
+  std::optional<std::uint64_t> last;
+  for (bool full = false; !stop.load(); full = !full) {
+    // Every other listing asks for the names whatever the stamp.
+    std::optional<PackedListing> listing = fs.ls_packed(d, full ? std::nullopt : last).value();
+    if (!listing) continue;
+    auto [at, fresh] = by_stamp.emplace(listing->stamp, unpack(listing->files));
+    if (!fresh) {
+      EXPECT_EQ(at->second, unpack(listing->files)) << listing->stamp;
+    }
+    last = listing->stamp;
+  }
+  writer.join();
+  const PackedListing final_listing = full_listing(fs, d);
+  EXPECT_EQ(unpack(final_listing.files), fs.ls_raw(d)->files);
+  EXPECT_FALSE(fs.ls_packed(d, final_listing.stamp).value().has_value());
+}
+
+}  // namespace
+}  // namespace sandrig::fs

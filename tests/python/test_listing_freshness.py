@@ -1,0 +1,165 @@
+"""listdir answers from recent listings while a directory is unchanged:
+every answer must still be the directory as it is now, whoever changed it
+(PyFs, PyTerm, a file opened for writing, another thread), and every
+answer must be lists of the caller's own."""
+
+import threading
+
+import pytest
+
+import sandrig
+
+
+def touch(fs, term, name):
+    fs.touch(name)
+
+
+def mkdir(fs, term, name):
+    fs.mkdir(name)
+
+
+def open_for_writing(fs, term, name):
+    fs.open(name, "w").close()
+
+
+def term_run(command):
+    """Runs `command` on an entry from within its directory."""
+    def run(fs, term, path):
+        parent, name = path.rsplit("/", 1)
+        term.exec("cd " + (parent or "/"))
+        try:
+            term.exec(command + " " + name)
+        finally:
+            term.exec("cd /")
+    return run
+
+
+term_touch, term_mkdir = term_run("touch"), term_run("mkdir")
+
+
+def in_thread(change):
+    def run(fs, term, name):
+        thread = threading.Thread(target=change, args=(fs, term, name))
+        thread.start()
+        thread.join()
+    return run
+
+
+CREATE = {
+    "touch": (touch, False),
+    "mkdir": (mkdir, True),
+    "open_w": (open_for_writing, False),
+    "term_touch": (term_touch, False),
+    "term_mkdir": (term_mkdir, True),
+    "thread_touch": (in_thread(touch), False),
+    "thread_term_mkdir": (in_thread(term_mkdir), True),
+}
+
+REMOVE = {
+    "remove": lambda fs, term, name: fs.remove(name),
+    "remove_recurse": lambda fs, term, name: fs.remove(name, True),
+    "term_rm": term_run("rm"),
+    "term_rm_r": term_run("rm -r"),
+    "thread_remove": in_thread(lambda fs, term, name: fs.remove(name, True)),
+}
+
+
+@pytest.fixture
+def fs_and_term():
+    fs = sandrig.PyFs()
+    fs.mkdir("/d")
+    return fs, sandrig.PyTerm(fs)
+
+
+def listed_twice(fs, path):
+    """The second call may be answered from what the first one built."""
+    first = fs.listdir(path)
+    second = fs.listdir(path)
+    assert first == second
+    return second
+
+
+@pytest.mark.parametrize("create", CREATE)
+@pytest.mark.parametrize("remove", REMOVE)
+def test_listing_follows_every_change(fs_and_term, create, remove):
+    fs, term = fs_and_term
+    make, is_directory = CREATE[create]
+    files, directories = ["keep"], []
+    fs.touch("/d/keep")
+    assert listed_twice(fs, "/d") == (files, directories)
+    for name in ["x1", "x2", "x3"]:
+        make(fs, term, "/d/" + name)
+        (directories if is_directory else files).append(name)
+        assert listed_twice(fs, "/d") == (files, directories)
+    if is_directory and remove in ("remove", "term_rm"):
+        fs.touch("/d/x2/inner")
+        with pytest.raises(ValueError):
+            REMOVE[remove](fs, term, "/d/x2")
+        assert listed_twice(fs, "/d") == (files, directories)
+        fs.remove("/d/x2/inner")
+    REMOVE[remove](fs, term, "/d/x2")
+    (directories if is_directory else files).remove("x2")
+    assert listed_twice(fs, "/d") == (files, directories)
+    assert listed_twice(fs, "/") == ([], ["d"])
+    REMOVE["term_rm_r"](fs, term, "/d")
+    assert listed_twice(fs, "/") == ([], [])
+    fs.mkdir("/d")  # a new directory at the old path
+    assert listed_twice(fs, "/d") == ([], [])
+
+
+def test_every_answer_is_the_callers_own():
+    fs = sandrig.PyFs()
+    fs.touch("/f")
+    fs.mkdir("/g")
+    first = fs.listdir("/")
+    files, directories = first
+    files.append("changed")
+    directories.clear()
+    second = fs.listdir("/")
+    assert second == (["f"], ["g"])
+    assert second is not first and second[0] is not files and second[1] is not directories
+    assert fs.listdir("/")[0] is not second[0]
+
+
+@pytest.mark.parametrize("directories, files_each", [(100, 3), (3, 7000), (1, 20000)])
+def test_more_directories_or_names_than_are_kept(directories, files_each):
+    fs = sandrig.PyFs()
+    for d in range(directories):
+        fs.mkdir(f"/d{d}")
+        for f in range(files_each):
+            fs.touch(f"/d{d}/f{f}")
+    expected = [f"f{f}" for f in range(files_each)]
+    for round_ in range(3):
+        for d in range(directories):
+            assert fs.listdir(f"/d{d}") == (expected[: files_each - round_], [])
+        for d in range(directories):
+            fs.remove(f"/d{d}/f{files_each - round_ - 1}")
+
+
+def test_listing_while_another_thread_changes_the_directory():
+    """Files f0, f1, ... are created in order, then removed in order: every
+    listing taken meanwhile is one consecutive run of them."""
+    fs = sandrig.PyFs()
+    fs.mkdir("/d")
+    count = 300
+    done = threading.Event()
+
+    def writer():
+        for n in range(count):
+            fs.touch(f"/d/f{n}")
+        for n in range(count):
+            fs.remove(f"/d/f{n}")
+        done.set()
+
+    thread = threading.Thread(target=writer)
+    thread.start()
+    seen = 0
+    while not done.is_set() or seen == 0:
+        files, directories = fs.listdir("/d")
+        assert directories == []
+        if files:
+            first = int(files[0][1:])
+            assert files == [f"f{n}" for n in range(first, first + len(files))]
+        seen += 1
+    thread.join()
+    assert fs.listdir("/d") == ([], [])
