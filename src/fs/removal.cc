@@ -39,8 +39,7 @@ IoResult<void> FileSystem::remove_children(InodeId dir, std::span<const InodeId>
     const std::size_t files = SANDRIG_TRY(unlink_files(dir, children));
     children = children.subspan(files);
     if (files > 0 || children.empty()) continue;
-    // A directory or a link (which removes what it leads to), or a file
-    // unlink_files left to the general path.
+    // A directory, or a link (whose removal takes what it leads to).
     SANDRIG_TRY(rm_raw(children.front(), true));
     children = children.subspan(1);
   }
