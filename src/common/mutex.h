@@ -3,6 +3,7 @@
 #include <exception>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "common/internal_failure.h"
@@ -42,9 +43,11 @@ class Mutex {
   };
 
   // Guards `value`; `poison_message` is what lock() throws once poisoned.
+  // The text is not copied (a mutex is made for every open file handle):
+  // it must outlive the mutex, as a constant does.
   template <typename... Args>
-  explicit Mutex(std::string poison_message, Args&&... args)
-      : poison_message_(std::move(poison_message)), value_(std::forward<Args>(args)...) {}
+  explicit Mutex(std::string_view poison_message, Args&&... args)
+      : poison_message_(poison_message), value_(std::forward<Args>(args)...) {}
 
   Mutex(const Mutex&) = delete;
   Mutex& operator=(const Mutex&) = delete;
@@ -54,7 +57,7 @@ class Mutex {
     mutex_.lock();
     if (poisoned_) {
       mutex_.unlock();
-      fail(poison_message_);
+      fail(std::string(poison_message_));
     }
     return Guard(this);
   }
@@ -68,7 +71,7 @@ class Mutex {
  private:
   std::mutex mutex_;
   bool poisoned_ = false;
-  std::string poison_message_;
+  std::string_view poison_message_;
   T value_;
 };
 

@@ -76,6 +76,12 @@ class Directory {
   // Removes every occurrence of the entry `id` named `name`; the directory
   // takes `stamp` as its new stamp.
   void erase(InodeId id, std::string_view name, std::uint64_t stamp);
+  // Removes every entry at once and frees the heap storage (the seal
+  // stays); the directory takes `stamp` as its new stamp.
+  void clear(std::uint64_t stamp) {
+    release();
+    stamp_ = stamp;
+  }
 
   // Names the current entries: 0 until the first change, then the stamp
   // given with the latest append() or erase(). The filesystem hands out

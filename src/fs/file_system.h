@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -149,6 +150,13 @@ class FileSystem {
   IoResult<void> create_at(std::string_view path, INodeKind kind) const;
   // The unlinking phase of a removal, of the node whose entry is given.
   IoResult<void> unlink(EntryGuard entry) const;
+  // Removes the entries `children` (ids listed in the directory `dir`) and
+  // what they hold, in their order; stops at the first failure.
+  IoResult<void> remove_children(InodeId dir, std::span<const InodeId> children) const;
+  // Unlinks the plain files that lead `children`, up to the first entry
+  // that is not one, as a run; the number removed. On a failure the files
+  // before the one that failed are removed all the same.
+  IoResult<std::size_t> unlink_files(InodeId dir, std::span<const InodeId> children) const;
 
   INodeTable inodes_;
   mutable std::atomic<InodeId> next_inode_id_{1};

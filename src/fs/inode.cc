@@ -35,6 +35,10 @@ WriteGuard<INodeKind> INode::write() const {
   return WriteGuard<INodeKind>(lock_, kind_);
 }
 
+void INode::free_file_bytes() {
+  if (File* file = kind_.as_file()) file->data = FileData{};
+}
+
 void INode::write_debug(DebugWriter& out) const {
   out.begin_record("INode");
   out.field("id").number(id_);

@@ -36,6 +36,9 @@ class INode {
   WriteGuard<INodeKind> write() const;
   // The node table's lock on this entry (see INodeTable).
   EntryLock& entry_lock() const { return entry_lock_; }
+  // Frees the bytes of a file without its lock, for the sole owner of a
+  // node taken out of the table, ahead of the node itself.
+  void free_file_bytes();
 
   // Writes `INode { id: .., parent: .., depth: .., name: "..", data: RwLock {..} }`;
   // the payload reads "<locked>" while a writer holds it.

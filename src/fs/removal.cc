@@ -1,4 +1,6 @@
 // Removing nodes and whole trees, post-order.
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "common/try.h"
@@ -17,6 +19,7 @@ IoResult<void> FileSystem::rm_raw(InodeId id, bool recursive) const {
   // nothing to inspect, and the unlinking goes on with the entry in hand
   // instead of looking it up again (a recursive removal is mostly files).
   if ((*entry)->tag() != INodeTag::Directory) return unlink(std::move(*entry));
+  const InodeId directory_id = (*entry)->id();
   std::vector<InodeId> snapshot;
   {
     const ReadGuard<INodeKind> data = (*entry)->read();
@@ -26,12 +29,82 @@ IoResult<void> FileSystem::rm_raw(InodeId id, bool recursive) const {
   }
   if (snapshot.empty()) return unlink(std::move(*entry));
   entry = fail_with(IoErrorKind::InodeNotFound);  // no lock of this node is held while its entries go
-  for (InodeId child : snapshot) {
-    IoResult<void> removed = rm_raw(child, true);
-    if (!removed) return removed;
-  }
+  SANDRIG_TRY(remove_children(directory_id, snapshot));
   EntryGuard again = SANDRIG_TRY(resolve(id));
   return unlink(std::move(again));
+}
+
+IoResult<void> FileSystem::remove_children(InodeId dir, std::span<const InodeId> children) const {
+  while (!children.empty()) {
+    const std::size_t files = SANDRIG_TRY(unlink_files(dir, children));
+    children = children.subspan(files);
+    if (files > 0 || children.empty()) continue;
+    // A directory, or a link (whose removal takes what it leads to).
+    SANDRIG_TRY(rm_raw(children.front(), true));
+    children = children.subspan(1);
+  }
+  return {};
+}
+
+IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
+                                               std::span<const InodeId> children) const {
+  // The steps of unlink(), each taken once for the whole run: the parent's
+  // entry, then every file claimed under its entry and a read hold of its
+  // payload, then one writer hold of the parent to list them no more.
+  const EntryGuard parent = SANDRIG_TRY(resolve(dir));
+  std::vector<EntryGuard> claimed;
+  claimed.reserve(children.size());
+  std::optional<IoError> failure;
+  for (InodeId child : children) {
+    IoResult<EntryGuard> entry = resolve(child);
+    if (!entry) {
+      failure = entry.error();
+      break;
+    }
+    // A link resolves to another node; the general path removes it.
+    if ((*entry)->id() != child || (*entry)->tag() != INodeTag::File) break;
+    {
+      const ReadGuard<INodeKind> data = (*entry)->read();
+      if (!data->as_file()->lock.try_claim_for_removal()) {
+        failure = IoError(IoErrorKind::ResourceCurrentInUse);
+        break;
+      }
+    }
+    claimed.push_back(std::move(*entry));
+  }
+  const std::size_t count = claimed.size();
+  if (count > 0) {
+    // From here on nothing can fail. A claimed file stays listed (only its
+    // claimer erases it), so a count equal to the directory's size means
+    // every entry goes.
+    {
+      const WriteGuard<INodeKind> data = parent->write();
+      if (Directory* directory = data->as_directory()) {
+        // One change under one hold: readers see the run go at once.
+        const std::uint64_t stamp = take_stamp();
+        if (directory->size() == count) {
+          directory->clear(stamp);
+        } else {
+          for (const EntryGuard& file : claimed) directory->erase(file->id(), file->name(), stamp);
+        }
+      }
+    }
+    // Freed together, the files' bytes before their nodes: freeing a node
+    // and its bytes in turn has the allocator merge its small free chunks
+    // again for every file.
+    std::vector<std::unique_ptr<INode>> taken;
+    taken.reserve(count);
+    for (EntryGuard& file : claimed) {
+      const InodeId id = file->id();
+      { EntryGuard released = std::move(file); }  // the entry goes before the table removal
+      taken.push_back(inodes_.remove(id));
+    }
+    for (const std::unique_ptr<INode>& node : taken) {
+      if (node != nullptr) node->free_file_bytes();
+    }
+  }
+  if (failure) return fail_with(*failure);
+  return count;
 }
 
 IoResult<void> FileSystem::unlink(EntryGuard entry) const {

@@ -1,5 +1,6 @@
 #include "pybinding/conversions.h"
 
+#include <limits>
 #include <string>
 
 #include "pybinding/errors.h"
@@ -56,6 +57,18 @@ PyResult<std::span<const std::uint8_t>> bytes_argument(PyObject* value, const ch
 }
 
 PyResult<std::size_t> size_argument(PyObject* value, const char* name) {
+  // The common case, a plain int that fits, in one call: every C API call
+  // is a crossing into the interpreter on PyPy. Anything else (negative,
+  // too large, a subclass or an __index__) takes the general path below.
+  if (PyLong_CheckExact(value)) {
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (overflow == 0 && number >= 0 &&
+        static_cast<unsigned long long>(number) <= std::numeric_limits<std::size_t>::max()) {
+      return static_cast<std::size_t>(number);
+    }
+    if (number == -1 && overflow == 0 && PyErr_Occurred()) return error_is_set();
+  }
   OwnedRef index = OwnedRef::steal(PyNumber_Index(value));
   if (!index) return prefix_type_error(name);
   // Checked here because interpreters disagree on the exception type that

@@ -1,11 +1,13 @@
 #include "pybinding/py_file_handle.h"
 
-#include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
-
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <limits>
 #include <string>
+#include <string_view>
 
 #include "common/internal_failure.h"
 #include "common/mutex.h"
@@ -32,28 +34,25 @@ PyResult<LockedHandle*> handle_of(PyObject* self) {
   return self_value<LockedHandle>(self, ClassId::PyFileHandle);
 }
 
-// Waits until descriptor 1 can take a write, giving the interpreter lock up
-// only while it has to wait: a pipe on fd 1 may be drained by another Python
-// thread, which needs the lock to make room. False when fd 1 is unusable.
-bool wait_for_stdout() {
-  pollfd target{STDOUT_FILENO, POLLOUT, 0};
-  int ready = ::poll(&target, 1, 0);
-  if (ready == 0) {
-    Py_BEGIN_ALLOW_THREADS
-    do {
-      ready = ::poll(&target, 1, -1);
-    } while (ready < 0 && errno == EINTR);
-    Py_END_ALLOW_THREADS
-  }
-  return ready > 0 && (target.revents & (POLLERR | POLLNVAL)) == 0;
-}
-
 // The line goes straight to descriptor 1, so it lands in order with every
-// other write to standard output, whoever buffers those. Shorter than
-// PIPE_BUF, so once a pipe reports room the write does not block.
+// other write to standard output, whoever buffers those. A full pipe on
+// fd 1 may be drained by another Python thread, which needs the
+// interpreter lock to make room: the lock is given up around the write
+// (and the wait for room on a non-blocking fd 1), one system call when
+// fd 1 takes the line at once.
 void announce_read(std::size_t count) {
+  // Built on the stack: the line is shorter than PIPE_BUF, one write.
+  constexpr std::string_view kHead = "Read ";
+  constexpr std::string_view kTail = " bytes from file\n";
+  std::array<char, kHead.size() + std::numeric_limits<std::size_t>::digits10 + 1 + kTail.size()> line;
+  char* end = std::copy(kHead.begin(), kHead.end(), line.data());
+  end = std::to_chars(end, line.data() + line.size(), count).ptr;
+  end = std::copy(kTail.begin(), kTail.end(), end);
+  const std::string_view text(line.data(), static_cast<std::size_t>(end - line.data()));
+  Py_BEGIN_ALLOW_THREADS
   // A closed stdout must not fail the read, so the result is ignored.
-  write_all(STDOUT_FILENO, "Read " + std::to_string(count) + " bytes from file\n", wait_for_stdout);
+  write_all(STDOUT_FILENO, text, nullptr, wait_until_writable);
+  Py_END_ALLOW_THREADS
 }
 
 PyObject* handle_str(PyObject* self) {

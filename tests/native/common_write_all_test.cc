@@ -61,5 +61,36 @@ TEST(WriteAll, FullNonBlockingPipeFailsWithoutHookAndRetriesWithOne) {
   EXPECT_EQ(calls, 3);
 }
 
+// With a hook for a full descriptor, EAGAIN is handed to it and the write
+// goes on once it made room; a hook that declines gives the write up.
+TEST(WriteAll, FullNonBlockingPipeWaitsInTheWhenFullHook) {
+  static int read_end = -1;  // the hooks are plain function pointers
+  Pipe pipe;
+  read_end = pipe.ends[0];
+  ASSERT_EQ(::fcntl(pipe.ends[1], F_SETFL, O_NONBLOCK), 0);
+  const std::string block(1 << 16, 'x');
+  while (::write(pipe.ends[1], block.data(), block.size()) > 0) {
+  }
+  ASSERT_EQ(errno, EAGAIN);
+  EXPECT_FALSE(write_all(pipe.ends[1], "y", nullptr, [](int) { return false; }));
+  ASSERT_TRUE(write_all(pipe.ends[1], "tail", nullptr, [](int fd) {
+    std::string drained(1 << 20, '\0');
+    return fd >= 0 && ::read(read_end, drained.data(), drained.size()) > 0;
+  }));
+  ::close(pipe.ends[1]);
+  pipe.ends[1] = -1;
+  const std::string rest = pipe.drain();
+  EXPECT_EQ(rest.substr(rest.size() - 4), "tail");
+}
+
+TEST(WriteAll, WaitUntilWritableOnRoomAndOnBadDescriptors) {
+  Pipe pipe;
+  EXPECT_TRUE(wait_until_writable(pipe.ends[1]));
+  EXPECT_FALSE(wait_until_writable(-1));
+  ::close(pipe.ends[0]);
+  pipe.ends[0] = -1;
+  EXPECT_FALSE(wait_until_writable(pipe.ends[1]));  // no reader left: an error
+}
+
 }  // namespace
 }  // namespace sandrig

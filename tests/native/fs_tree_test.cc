@@ -315,6 +315,74 @@ TEST(FsRemoval, RootIsNeverRemoved) {
   }
 }
 
+// A recursive removal stops at the first entry that cannot go: the entries
+// before it in creation order are gone, it and the later ones (files and
+// subdirectories) stay listed and reachable, in small and indexed
+// directories alike; once it is free the rest goes and no node is left.
+struct StopCase {
+  int entries;
+  int open_at;  // a file's position; every seventh entry from 3 on is a directory
+};
+
+class FsRemovalStop : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(FsRemovalStop, AtAnOpenFileKeepsTheRestIntact) {
+  const StopCase param = GetParam();
+  auto fs = std::make_shared<FileSystem>();
+  ASSERT_TRUE(fs->mkdir("/d"));
+  std::vector<std::string> names;
+  for (int i = 0; i < param.entries; ++i) {
+    names.push_back("e" + std::to_string(i));
+    if (i % 7 == 3) {
+      ASSERT_TRUE(fs->mkdir("/d/" + names.back()));
+      ASSERT_TRUE(fs->touch("/d/" + names.back() + "/inner"));
+    } else {
+      ASSERT_TRUE(fs->touch("/d/" + names.back()));
+    }
+  }
+  IoResult<FileHandle> handle =
+      FileSystem::open(fs, "/d/" + names[param.open_at], FileHandleType(1), false);
+  ASSERT_TRUE(handle);
+  EXPECT_EQ(fs->rm("/d", true).error(), IoErrorKind::ResourceCurrentInUse);
+  Listing expected;
+  for (int i = 0; i < param.entries; ++i) {
+    const std::string path = "/d/" + names[i];
+    if (i < param.open_at) {
+      EXPECT_EQ(fs->get_inode_by_path_raw(path).error(), IoErrorKind::InodeNotFound) << path;
+      continue;
+    }
+    EXPECT_TRUE(fs->get_inode_by_path_raw(path)) << path;
+    (i % 7 == 3 ? expected.directories : expected.files).push_back(names[i]);
+  }
+  const Listing listed = fs->ls_raw(id_of(*fs, "/d")).value();
+  EXPECT_EQ(listed.files, expected.files);
+  EXPECT_EQ(listed.directories, expected.directories);
+  ASSERT_TRUE(handle->close());
+  ASSERT_TRUE(fs->rm("/d", true));
+  EXPECT_EQ(fs->inode_count(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FsRemovalStop,
+                         ::testing::Values(StopCase{5, 0}, StopCase{5, 2}, StopCase{5, 4},
+                                           StopCase{40, 0}, StopCase{40, 19}, StopCase{40, 39},
+                                           StopCase{300, 1}, StopCase{300, 151}, StopCase{300, 299}));
+
+// A link inside a removed tree is followed, as every removal follows it:
+// its target goes, the link stays, and so does the directory holding it;
+// the files around it go in order all the same.
+TEST(FsRemoval, ALinkInATreeTakesItsTargetAndStays) {
+  FileSystem fs;
+  ASSERT_TRUE(fs.mkdir("/d"));
+  ASSERT_TRUE(fs.touch("/target"));
+  ASSERT_TRUE(fs.touch("/d/f0"));
+  ASSERT_TRUE(fs.create_inode(id_of(fs, "/d"), "link", INodeKind::symlink(id_of(fs, "/target"))));
+  ASSERT_TRUE(fs.touch("/d/f1"));
+  EXPECT_EQ(fs.rm("/d", true).error(), IoErrorKind::DirectoryIsNotEmpty);
+  EXPECT_EQ(fs.get_inode_by_path_raw("/target").error(), IoErrorKind::InodeNotFound);
+  EXPECT_EQ(fs.ls_raw(id_of(fs, "/d"))->files, std::vector<std::string>{});
+  EXPECT_EQ(fs.inode_count(), 3u);  // the root, /d and the dangling link
+}
+
 }  // namespace
 }  // namespace sandrig::fs
 
