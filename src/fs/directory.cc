@@ -83,7 +83,9 @@ void Directory::rebuild_index(const NameOf& name_of) {
 
 void Directory::prepare_append(const NameOf& name_of) {
   if (size_ + std::size_t{1} > capacity()) {
-    unsigned bits = is_inline() ? 4 : capacity_bits_ + 1u;
+    // The first heap array is just one more than the inline slots hold:
+    // most directories that spill stay small.
+    unsigned bits = is_inline() ? 3 : capacity_bits_ + 1u;
     grow(bits);
   }
   if (is_indexed() ? !heap_.index->has_room() : size_ + std::size_t{1} >= kIndexThreshold) {
