@@ -8,7 +8,7 @@
 namespace sandrig::py {
 namespace {
 
-// Some interpreters warn (DeprecationWarning) when a spec name carries no
+// Some interpreters warn (DeprecationWarning) when a PyType_Spec name carries no
 // module prefix, and a warnings filter set to "error" would turn that into
 // a failed import. The name is bare on purpose and __module__ is set right
 // after, so the warning is silenced for the one call that builds the type.
@@ -133,7 +133,7 @@ int refuse_class(PyObject*, PyObject*, void*) {
   return -1;
 }
 
-// Given to the type through its spec: a type's own __dict__ and __class__
+// Given to the type through its PyType_Spec: a type's own __dict__ and __class__
 // cannot be set as attributes once it exists.
 PyGetSetDef fixed_attributes[] = {
     {"__dict__", Edge<&no_dict>::call, Edge<&refuse_dict>::call, nullptr, nullptr},

@@ -12,7 +12,7 @@
 namespace sandrig::py {
 
 // Builds the type of `spec` with the properties every class of the module
-// shares: a bare name (spec.name holds no module prefix), final (the spec
+// shares: a bare name (`spec.name` holds no module prefix), final (`spec`
 // must not carry Py_TPFLAGS_BASETYPE), no instance __dict__, no weak
 // references, and "sandrig" as its __module__. Docstrings given through
 // Py_tp_doc follow the "Name(signature)\n--\n\n" convention, so that the
