@@ -4,22 +4,7 @@
 
 namespace sandrig::fs {
 
-bool EntryLock::try_lock_shared() {
-  std::uint16_t state = state_.load(std::memory_order_relaxed);
-  for (;;) {
-    if ((state & kWriter) != 0) return false;
-    if ((state & kReaders) == kReaders) fail("too many guards on one node");
-    if (state_.compare_exchange_weak(state, static_cast<std::uint16_t>(state + 1),
-                                     std::memory_order_acquire, std::memory_order_relaxed)) {
-      return true;
-    }
-  }
-}
-
-void EntryLock::unlock_shared() {
-  const std::uint16_t before = state_.fetch_sub(1, std::memory_order_release);
-  if ((before & kReaders) == 1 && (before & kPinned) != 0) state_.notify_all();
-}
+void EntryLock::too_many_guards() { fail("too many guards on one node"); }
 
 bool EntryLock::try_pin() {
   std::uint16_t state = state_.load(std::memory_order_relaxed);

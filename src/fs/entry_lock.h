@@ -18,10 +18,24 @@ class EntryLock {
   EntryLock(const EntryLock&) = delete;
   EntryLock& operator=(const EntryLock&) = delete;
 
-  // Enters as a reader unless the writer holds the lock.
-  bool try_lock_shared();
+  // Enters as a reader unless the writer holds the lock. Inline: every
+  // lookup in the node table takes one.
+  bool try_lock_shared() {
+    std::uint16_t state = state_.load(std::memory_order_relaxed);
+    for (;;) {
+      if ((state & kWriter) != 0) return false;
+      if ((state & kReaders) == kReaders) too_many_guards();
+      if (state_.compare_exchange_weak(state, static_cast<std::uint16_t>(state + 1),
+                                       std::memory_order_acquire, std::memory_order_relaxed)) {
+        return true;
+      }
+    }
+  }
   // Leaves as a reader; wakes a pinned removal once the last reader left.
-  void unlock_shared();
+  void unlock_shared() {
+    const std::uint16_t before = state_.fetch_sub(1, std::memory_order_release);
+    if ((before & kReaders) == 1 && (before & kPinned) != 0) state_.notify_all();
+  }
   // Pins the node for one removal; false if another removal pinned it.
   bool try_pin();
   // Takes the writer's hold if no reader is in; `pinned` says whether the
@@ -35,6 +49,9 @@ class EntryLock {
   static constexpr std::uint16_t kWriter = 1u << 15;
   static constexpr std::uint16_t kPinned = 1u << 14;
   static constexpr std::uint16_t kReaders = kPinned - 1;
+
+  // Throws InternalFailure: the reader count would overflow.
+  [[noreturn]] static void too_many_guards();
 
   std::atomic<std::uint16_t> state_{0};
 };

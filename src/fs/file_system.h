@@ -130,6 +130,9 @@ class FileSystem {
   // The node reached from `dir` by the path component `name` (not empty
   // nor "."), under its entry guard.
   IoResult<EntryGuard> step(const INode& dir, std::string_view name) const;
+  // The node a path from the root leads to, under its entry guard (what
+  // get_inode_by_path_raw names by id).
+  IoResult<EntryGuard> walk(std::string_view path) const;
   // Calls `visit(node)` for each entry of `directory`, whose payload the
   // caller read-locks, in creation order, links followed; entries missing
   // from the table (or dangling links) are skipped. False if a link or a

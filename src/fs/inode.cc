@@ -19,12 +19,7 @@ INode::INode(InodeId id, InodeId parent, std::size_t depth, std::string_view nam
   if (depth > kMaxDepth) fail("node deeper than the depth limit");
 }
 
-ReadGuard<INodeKind> INode::read() const {
-  lock_.lock_shared();
-  ReadGuard<INodeKind> guard(lock_, kind_);
-  if (lock_.is_poisoned()) fail(kPoisonedLock);
-  return guard;
-}
+void INode::poisoned() { fail(kPoisonedLock); }
 
 WriteGuard<INodeKind> INode::write() const {
   lock_.lock();

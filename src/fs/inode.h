@@ -31,7 +31,12 @@ class INode {
   INodeTag tag() const { return tag_; }
 
   // Shared access to the payload; throws InternalFailure once poisoned.
-  ReadGuard<INodeKind> read() const;
+  ReadGuard<INodeKind> read() const {
+    lock_.lock_shared();
+    ReadGuard<INodeKind> guard(lock_, kind_);
+    if (lock_.is_poisoned()) poisoned();
+    return guard;
+  }
   // Exclusive access to the payload; throws InternalFailure once poisoned.
   WriteGuard<INodeKind> write() const;
   // The node table's lock on this entry (see INodeTable).
@@ -45,6 +50,9 @@ class INode {
   void write_debug(DebugWriter& out) const;
 
  private:
+  // Throws InternalFailure for a payload a failed writer left behind.
+  [[noreturn]] static void poisoned();
+
   InodeId id_;
   InodeId parent_;
   SmallString name_;

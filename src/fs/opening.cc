@@ -17,8 +17,16 @@ IoResult<FileHandle> FileSystem::open_raw(std::shared_ptr<FileSystem> fs, InodeI
 IoResult<FileHandle> FileSystem::open(std::shared_ptr<FileSystem> fs, std::string_view path,
                                       FileHandleType mode, bool create) {
   const auto [parent_path, name] = split_parent(path);
-  auto parent = SANDRIG_TRY(fs->get_inode_by_path_raw(parent_path));
-  IoResult<InodeId> found = fs->find_inode_by_name(parent, name);
+  // The walk's guard on the parent serves the lookup of the name too,
+  // instead of resolving the parent's id once more; it goes before the
+  // file is opened or created.
+  InodeId parent = 0;
+  IoResult<InodeId> found = fail_with(IoErrorKind::InodeNotFound);
+  {
+    const EntryGuard parent_entry = SANDRIG_TRY(fs->walk(parent_path));
+    parent = parent_entry->id();
+    found = fs->find_inode_by_name_with_handle(*parent_entry, name);
+  }
   if (found) return FileHandle::create(std::move(fs), *found, mode);
   if (!create || found.error() != IoErrorKind::InodeNotFound) return fail_with(found.error());
   auto created = SANDRIG_TRY(fs->create_file(parent, std::string(name)));

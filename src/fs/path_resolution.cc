@@ -90,7 +90,7 @@ FileSystem::Listed FileSystem::find_listed(const Directory& directory,
   return result;
 }
 
-IoResult<InodeId> FileSystem::get_inode_by_path_raw(std::string_view path) const {
+IoResult<EntryGuard> FileSystem::walk(std::string_view path) const {
   IoResult<EntryGuard> current = resolve(kRootId);
   for_each_component(path, [&](std::string_view component) {
     if (component.empty() || component == ".") return true;
@@ -99,8 +99,12 @@ IoResult<InodeId> FileSystem::get_inode_by_path_raw(std::string_view path) const
     current = std::move(next);
     return current.has_value();
   });
-  if (!current) return fail_with(current.error());
-  return (*current)->id();
+  return current;
+}
+
+IoResult<InodeId> FileSystem::get_inode_by_path_raw(std::string_view path) const {
+  const EntryGuard entry = SANDRIG_TRY(walk(path));
+  return entry->id();
 }
 
 IoResult<bool> FileSystem::is_file_raw(InodeId id) const {

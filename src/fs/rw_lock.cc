@@ -4,7 +4,7 @@
 
 namespace sandrig::fs {
 
-void RwLock::lock_shared() {
+void RwLock::lock_shared_slow() {
   std::uint32_t state = state_.load(std::memory_order_relaxed);
   for (;;) {
     if ((state & kWriter) != 0) {
@@ -29,11 +29,6 @@ bool RwLock::try_lock_shared() {
     }
   }
   return false;
-}
-
-void RwLock::unlock_shared() {
-  const std::uint32_t before = state_.fetch_sub(1, std::memory_order_release);
-  if ((before & kReaders) == 1) state_.notify_all();  // a writer may wait for zero
 }
 
 void RwLock::lock() {

@@ -18,12 +18,24 @@ class RwLock {
   RwLock(const RwLock&) = delete;
   RwLock& operator=(const RwLock&) = delete;
 
-  // Waits until no writer holds the lock, then enters as a reader.
-  void lock_shared();
+  // Waits until no writer holds the lock, then enters as a reader. The
+  // uncontended entry is inline: every step of a path walk takes one.
+  void lock_shared() {
+    std::uint32_t state = state_.load(std::memory_order_relaxed);
+    if ((state & kWriter) == 0 && (state & kReaders) != kReaders &&
+        state_.compare_exchange_weak(state, state + 1, std::memory_order_acquire,
+                                     std::memory_order_relaxed)) {
+      return;
+    }
+    lock_shared_slow();
+  }
   // Enters as a reader unless a writer holds the lock right now.
   bool try_lock_shared();
   // Leaves as a reader.
-  void unlock_shared();
+  void unlock_shared() {
+    const std::uint32_t before = state_.fetch_sub(1, std::memory_order_release);
+    if ((before & kReaders) == 1) state_.notify_all();  // a writer may wait for zero
+  }
   // Waits until nobody holds the lock, then enters as the writer.
   void lock();
   // Leaves as the writer; `poison` marks the guarded value as suspect.
@@ -35,6 +47,9 @@ class RwLock {
   static constexpr std::uint32_t kWriter = 1u << 31;
   static constexpr std::uint32_t kPoisoned = 1u << 30;
   static constexpr std::uint32_t kReaders = kPoisoned - 1;
+
+  // lock_shared() past a writer or a failed exchange: waits and retries.
+  void lock_shared_slow();
 
   std::atomic<std::uint32_t> state_{0};
 };

@@ -9,6 +9,7 @@
 #include "fs/file_handle.h"
 #include "fs/file_lock.h"
 #include "fs/file_system.h"
+#include "fs/inode_kind.h"
 #include "fs/write_range.h"
 #include "fs_test_support.h"
 
@@ -190,6 +191,33 @@ TEST_F(FsHandle, DebugText) {
                               fs_->debug() + ", offset: 0 }");
   EXPECT_NE(fs_->debug().find("File { data: FileData { data: [] }, lock: FileLock { flag: 0 } }"),
             std::string::npos);
+}
+
+// Opening finds the name under the directory the parent path leads to,
+// whichever way it gets there: "..", ".", backslashes or a link.
+TEST_F(FsHandle, OpensUnderTheParentThePathReaches) {
+  ASSERT_TRUE(fs_->mkdir("/a"));
+  ASSERT_TRUE(fs_->mkdir("/a/b"));
+  const InodeId b = fs_->get_inode_by_path_raw("/a/b").value();
+  // A link is listed under its target's name: "/b" leads to "/a/b".
+  ASSERT_TRUE(fs_->create_inode(0, "b", INodeKind::symlink(b)));
+  for (const char* path :
+       {"/a/b/f", "/a/b/../b/f", "/a/./b/f", "\\a\\b\\f", "/b/f", "/b/../b/f"}) {
+    // The first path creates the file; every other one opens that same file.
+    IoResult<FileHandle> handle = FileSystem::open(fs_, path, mode("r"), true);
+    ASSERT_TRUE(handle) << path;
+    EXPECT_EQ(handle->id(), fs_->find_inode_by_name(b, "f").value()) << path;
+    ASSERT_TRUE(handle->close());
+  }
+  // A new name under a parent reached through the link lands in the target.
+  ASSERT_TRUE(FileSystem::open(fs_, "/b/g", mode("w"), true));
+  EXPECT_TRUE(fs_->find_inode_by_name(b, "g"));
+  for (const char* missing : {"/b/nope", "/a/b/../nope"}) {
+    EXPECT_EQ(FileSystem::open(fs_, missing, mode("r"), false).error(), IoErrorKind::InodeNotFound)
+        << missing;
+  }
+  EXPECT_EQ(FileSystem::open(fs_, "/b/f/x", mode("r"), true).error(),
+            IoErrorKind::NotADirectory);
 }
 
 TEST(FsFileLock, StatesAndBrokenReleases) {
