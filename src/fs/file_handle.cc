@@ -21,9 +21,14 @@ FileHandle::FileHandle(std::shared_ptr<FileSystem> fs, InodeId id, FileHandleTyp
 IoResult<FileHandle> FileHandle::create(std::shared_ptr<FileSystem> fs, InodeId id,
                                         FileHandleType mode) {
   if (fs == nullptr) return fail_with(IoErrorKind::InodeNotFound);
+  const EntryGuard entry = SANDRIG_TRY(fs->resolve(id));
+  return open_on(std::move(fs), id, *entry, mode);
+}
+
+IoResult<FileHandle> FileHandle::open_on(std::shared_ptr<FileSystem> fs, InodeId id,
+                                         const INode& node, FileHandleType mode) {
   {
-    auto entry = SANDRIG_TRY(fs->resolve(id));
-    const ReadGuard<INodeKind> data = entry->read();
+    const ReadGuard<INodeKind> data = node.read();
     const File* file = data->as_file();
     if (file == nullptr) return fail_with(IoErrorKind::NotAFile);
     const bool taken = mode.contains(FileHandleType::WRITE) ? file->lock.try_acquire_write()

@@ -17,6 +17,7 @@
 namespace sandrig::fs {
 
 class FileSystem;
+class INode;
 
 // An open regular file: the node id, the open mode and a byte position.
 // While open it holds a share of the file's lock; it keeps its filesystem
@@ -26,6 +27,10 @@ class FileHandle {
   // Takes a reader's or the writer's share of the file's lock.
   static IoResult<FileHandle> create(std::shared_ptr<FileSystem> fs, InodeId id,
                                      FileHandleType mode);
+  // create() for a caller that holds the entry guard of `node`, the node
+  // `id` resolves to.
+  static IoResult<FileHandle> open_on(std::shared_ptr<FileSystem> fs, InodeId id,
+                                      const INode& node, FileHandleType mode);
 
   FileHandle(FileHandle&& other) noexcept;
   FileHandle& operator=(FileHandle&& other) noexcept;

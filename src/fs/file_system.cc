@@ -17,7 +17,9 @@ constexpr std::size_t kMaxLinkHops = 40;
 }  // namespace
 
 FileSystem::FileSystem() {
-  inodes_.insert(kRootId, std::make_unique<INode>(kRootId, kRootId, 0, "", INodeKind::directory()));
+  auto root = std::make_unique<INode>(kRootId, kRootId, 0, "", INodeKind::directory());
+  root_ = root.get();
+  inodes_.insert(kRootId, std::move(root));
 }
 
 FileSystem::~FileSystem() = default;
@@ -61,6 +63,10 @@ IoResult<InodeId> FileSystem::get_inode_raw(InodeId id) const {
 
 void FileSystem::release_inode_id(InodeId id) const {
   std::unique_ptr<INode> taken = inodes_.remove(id);  // destroyed outside the shard's lock
+  // walk_names() stands on a directory by its payload lock alone: one that
+  // reached this directory before its parent stopped listing it leaves
+  // before the node goes. No other walk can reach it any more.
+  if (taken != nullptr && taken->tag() == INodeTag::Directory) taken->wait_for_readers();
 }
 
 void FileSystem::for_each_inode(const std::function<void(const INode&)>& visit) const {

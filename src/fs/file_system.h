@@ -16,6 +16,7 @@
 #include "fs/inode_table.h"
 #include "fs/listing.h"
 #include "fs/packed_listing.h"
+#include "fs/path_cache.h"
 
 namespace sandrig::fs {
 
@@ -44,7 +45,8 @@ class FileSystem {
 
   // Resolves an id, following links, to the node operations act on.
   IoResult<InodeId> get_inode_raw(InodeId id) const;
-  // Takes a node out of the table and destroys it; absent ids are ignored.
+  // Takes a node out of the table and destroys it, once no walk stands on
+  // it; absent ids are ignored.
   void release_inode_id(InodeId id) const;
 
   // Resolves a path from the root (slashes or backslashes, ".", "..").
@@ -119,6 +121,11 @@ class FileSystem {
   };
   // The entry listed under `name` in a directory whose payload the caller locks.
   IoResult<Found> search(const Directory& directory, std::string_view name) const;
+  // search() in `dir` (not NotADirectory), under a read hold of its payload.
+  IoResult<Found> search_in(const INode& dir, std::string_view name) const;
+  // What find_inode_by_name_with_handle() finds, with the guard of the node
+  // it resolves to.
+  IoResult<Found> find_entry(const INode& dir, std::string_view name) const;
   // What find_listed() learnt about a name in a directory.
   struct Listed {
     const INode* node;  // the entry of that name, if found
@@ -133,6 +140,13 @@ class FileSystem {
   // The node a path from the root leads to, under its entry guard (what
   // get_inode_by_path_raw names by id).
   IoResult<EntryGuard> walk(std::string_view path) const;
+  // walk() for a path of names only, hand over hand on the directories'
+  // payload read locks, their entries peeked in the table (a listed node
+  // outlives the lock of its directory: see release_inode_id()); only the
+  // node reached takes its entry. Nothing for the root, or when a "..", a
+  // link, an entry missing from the table or a name below a non-directory
+  // is met: walk() then takes the guarded steps from the root.
+  std::optional<IoResult<EntryGuard>> walk_names(std::string_view path) const;
   // Calls `visit(node)` for each entry of `directory`, whose payload the
   // caller read-locks, in creation order, links followed; entries missing
   // from the table (or dangling links) are skipped. False if a link or a
@@ -162,6 +176,8 @@ class FileSystem {
   IoResult<std::size_t> unlink_files(InodeId dir, std::span<const InodeId> children) const;
 
   INodeTable inodes_;
+  const INode* root_;  // never removed; owned by inodes_
+  PathCache walked_;    // where recent deep walks of names led
   mutable std::atomic<InodeId> next_inode_id_{1};
   mutable std::atomic<std::uint64_t> next_stamp_{1};
 };

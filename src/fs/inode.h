@@ -39,6 +39,12 @@ class INode {
   }
   // Exclusive access to the payload; throws InternalFailure once poisoned.
   WriteGuard<INodeKind> write() const;
+  // Waits until no thread holds the payload lock, for the sole owner of a
+  // node taken out of the table, before destroying it.
+  void wait_for_readers() const {
+    lock_.lock();
+    lock_.unlock();
+  }
   // The node table's lock on this entry (see INodeTable).
   EntryLock& entry_lock() const { return entry_lock_; }
   // Frees the bytes of a file without its lock, for the sole owner of a

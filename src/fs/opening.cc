@@ -18,16 +18,20 @@ IoResult<FileHandle> FileSystem::open(std::shared_ptr<FileSystem> fs, std::strin
                                       FileHandleType mode, bool create) {
   const auto [parent_path, name] = split_parent(path);
   // The walk's guard on the parent serves the lookup of the name too,
-  // instead of resolving the parent's id once more; it goes before the
-  // file is opened or created.
+  // instead of resolving the parent's id once more, and the guard found
+  // on the file serves the opening; both go before a file is created.
   InodeId parent = 0;
-  IoResult<InodeId> found = fail_with(IoErrorKind::InodeNotFound);
+  IoResult<Found> found = fail_with(IoErrorKind::InodeNotFound);
   {
     const EntryGuard parent_entry = SANDRIG_TRY(fs->walk(parent_path));
     parent = parent_entry->id();
-    found = fs->find_inode_by_name_with_handle(*parent_entry, name);
+    found = fs->find_entry(*parent_entry, name);
+    if (found) {
+      const InodeId listed = found->listed;
+      const EntryGuard node = std::move(found->node);
+      return FileHandle::open_on(std::move(fs), listed, *node, mode);
+    }
   }
-  if (found) return FileHandle::create(std::move(fs), *found, mode);
   if (!create || found.error() != IoErrorKind::InodeNotFound) return fail_with(found.error());
   auto created = SANDRIG_TRY(fs->create_file(parent, std::string(name)));
   return FileHandle::create(std::move(fs), created, mode);

@@ -8,10 +8,24 @@
 #include "fs/path_split.h"
 
 namespace sandrig::fs {
+namespace {
+
+// Paths with at least this many separators go through the path cache.
+constexpr std::ptrdiff_t kCachedDepth = 4;
+
+}  // namespace
 
 IoResult<FileSystem::Found> FileSystem::search(const Directory& directory,
                                                std::string_view name) const {
   if (directory.empty()) return fail_with(IoErrorKind::InodeNotFound);
+  // Most names are decided by peeking; the entry is then taken while the
+  // directory, locked by the caller, still lists the node.
+  if (const Listed listed = find_listed(directory, name); listed.decided) {
+    if (listed.node == nullptr || !listed.node->entry_lock().try_lock_shared()) {
+      return fail_with(IoErrorKind::InodeNotFound);
+    }
+    return Found{listed.node->id(), EntryGuard(*listed.node)};
+  }
   std::optional<EntryGuard> kept;
   if (directory.is_indexed()) {
     // Every listed entry is in the table while the directory is locked.
@@ -42,14 +56,25 @@ IoResult<FileSystem::Found> FileSystem::search(const Directory& directory,
   return Found{listed, std::move(*kept)};
 }
 
+IoResult<FileSystem::Found> FileSystem::search_in(const INode& dir, std::string_view name) const {
+  const ReadGuard<INodeKind> data = dir.read();
+  const Directory* directory = data->as_directory();
+  if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
+  return search(*directory, name);
+}
+
 IoResult<InodeId> FileSystem::find_inode_by_name_with_handle(const INode& dir,
                                                              std::string_view name) const {
   if (name.empty() || name == ".") return dir.id();
   if (name == "..") return dir.parent();
-  const ReadGuard<INodeKind> data = dir.read();
-  const Directory* directory = data->as_directory();
-  if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
-  return SANDRIG_TRY(search(*directory, name)).listed;
+  return SANDRIG_TRY(search_in(dir, name)).listed;
+}
+
+IoResult<FileSystem::Found> FileSystem::find_entry(const INode& dir, std::string_view name) const {
+  if (!name.empty() && name != "." && name != "..") return search_in(dir, name);
+  const InodeId listed = SANDRIG_TRY(find_inode_by_name_with_handle(dir, name));
+  EntryGuard node = SANDRIG_TRY(resolve(listed));
+  return Found{listed, std::move(node)};
 }
 
 IoResult<InodeId> FileSystem::find_inode_by_name(InodeId dir, std::string_view name) const {
@@ -90,7 +115,45 @@ FileSystem::Listed FileSystem::find_listed(const Directory& directory,
   return result;
 }
 
+std::optional<IoResult<EntryGuard>> FileSystem::walk_names(std::string_view path) const {
+  PathNames names(path);
+  std::optional<std::string_view> name = names.next();
+  if (!name) return std::nullopt;  // the root itself
+  ReadGuard<INodeKind> held = root_->read();
+  for (;;) {
+    if (*name == "..") return std::nullopt;
+    // Only directories are descended into, so `held` is one.
+    const Listed listed = find_listed(*held->as_directory(), *name);
+    if (!listed.decided) return std::nullopt;
+    if (listed.node == nullptr) return IoResult<EntryGuard>(fail_with(IoErrorKind::InodeNotFound));
+    const std::optional<std::string_view> following = names.next();
+    if (!following) {
+      // Taken while the directory still lists the node; a removal that
+      // already holds the writer's hold of that entry is as good as done.
+      if (!listed.node->entry_lock().try_lock_shared()) {
+        return IoResult<EntryGuard>(fail_with(IoErrorKind::InodeNotFound));
+      }
+      return IoResult<EntryGuard>(EntryGuard(*listed.node));
+    }
+    // A name inside a file fails, but "f/.." does not: step() decides.
+    if (listed.node->tag() != INodeTag::Directory) return std::nullopt;
+    held = listed.node->read();  // the next directory is held before this one goes
+    name = following;
+  }
+}
+
 IoResult<EntryGuard> FileSystem::walk(std::string_view path) const {
+  // Short paths are walked at about the cost of a cache lookup.
+  const bool deep = std::count_if(path.begin(), path.end(), is_separator) >= kCachedDepth;
+  if (deep) {
+    if (const std::optional<InodeId> id = walked_.find(path)) {
+      if (std::optional<EntryGuard> entry = inodes_.get(*id)) return std::move(*entry);
+    }
+  }
+  if (std::optional<IoResult<EntryGuard>> walked = walk_names(path)) {
+    if (deep && walked->has_value()) walked_.remember(path, (**walked)->id());
+    return std::move(*walked);
+  }
   IoResult<EntryGuard> current = resolve(kRootId);
   for_each_component(path, [&](std::string_view component) {
     if (component.empty() || component == ".") return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -29,5 +30,32 @@ bool for_each_component(std::string_view path, Visit&& visit) {
   }
   return true;
 }
+
+// The names of a path in order, without the empty components and "."
+// (which name the directory they stand in); ".." is kept.
+class PathNames {
+ public:
+  explicit PathNames(std::string_view path) : rest_(path) {}
+
+  // The next name, or nothing at the end of the path.
+  std::optional<std::string_view> next() {
+    while (!done_) {
+      std::size_t end = 0;
+      while (end < rest_.size() && !is_separator(rest_[end])) ++end;
+      const std::string_view name = rest_.substr(0, end);
+      if (end == rest_.size()) {
+        done_ = true;
+      } else {
+        rest_.remove_prefix(end + 1);
+      }
+      if (!name.empty() && name != ".") return name;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::string_view rest_;
+  bool done_ = false;
+};
 
 }  // namespace sandrig::fs
