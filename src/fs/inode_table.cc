@@ -19,12 +19,30 @@ INodeTable::~INodeTable() {
   for (Shard& shard : shards_) {
     const std::size_t buckets = shard.bucket_bits == 0 ? 0 : std::size_t{1} << shard.bucket_bits;
     for (std::size_t i = 0; i < buckets; ++i) {
-      std::unique_ptr<INode> owned(shard.buckets[i]);  // destroys the node
+      std::unique_ptr<INode> owned(node_of(shard.buckets[i]));  // destroys the node
     }
   }
 }
 
 std::uint64_t INodeTable::mix(InodeId id) { return id * kGolden; }
+
+INodeTable::Bucket INodeTable::tag_of(InodeId id) {
+  if constexpr (kTagBits == 0) {
+    return 0;
+  } else {
+    return static_cast<Bucket>(spread(id) >> (64 - kTagBits)) << kAddressBits;
+  }
+}
+
+INode* INodeTable::node_of(Bucket bucket) {
+  return reinterpret_cast<INode*>(bucket & kAddressMask);
+}
+
+INodeTable::Bucket INodeTable::bucket_of(INode* node) {
+  const auto address = reinterpret_cast<Bucket>(node);
+  if ((address & ~kAddressMask) != 0) fail("a node's address leaves no room for its tag");
+  return address | tag_of(node->id());
+}
 
 INodeTable::Shard& INodeTable::shard_of(InodeId id) const {
   return shards_[static_cast<std::size_t>(mix(id) >> (64 - kShardBits))];
@@ -32,30 +50,44 @@ INodeTable::Shard& INodeTable::shard_of(InodeId id) const {
 
 std::size_t INodeTable::home(const Shard& shard, InodeId id) {
   // The bits just below the shard's: independent of the shard choice.
-  return static_cast<std::size_t>((mix(id) << kShardBits) >> (64 - shard.bucket_bits));
+  return static_cast<std::size_t>(spread(id) >> (64 - shard.bucket_bits));
+}
+
+std::size_t INodeTable::home_of(const Shard& shard, Bucket bucket) {
+  // The tag holds the top kTagBits bits of spread(id): enough for the home
+  // of every shard of at most 2^kTagBits buckets.
+  if constexpr (kTagBits > 0) {
+    if (shard.bucket_bits <= kTagBits) {
+      return static_cast<std::size_t>((bucket >> kAddressBits) >> (kTagBits - shard.bucket_bits));
+    }
+  }
+  return home(shard, node_of(bucket)->id());
 }
 
 std::optional<std::size_t> INodeTable::find(const Shard& shard, InodeId id) {
   if (shard.count == 0) return std::nullopt;
   const std::size_t mask = (std::size_t{1} << shard.bucket_bits) - 1;
+  const Bucket tag = tag_of(id);
   for (std::size_t at = home(shard, id);; at = (at + 1) & mask) {
-    const INode* node = shard.buckets[at];
-    if (node == nullptr) return std::nullopt;
-    if (node->id() == id) return at;
+    const Bucket bucket = shard.buckets[at];
+    if (bucket == 0) return std::nullopt;
+    if ((bucket & ~kAddressMask) == tag && node_of(bucket)->id() == id) {
+      return at;
+    }
   }
 }
 
 void INodeTable::erase_at(Shard& shard, std::size_t at) {
   const std::size_t mask = (std::size_t{1} << shard.bucket_bits) - 1;
-  shard.buckets[at] = nullptr;
+  shard.buckets[at] = 0;
   --shard.count;
   // Backward shift: pull later nodes of the run into the gap whenever the
   // gap lies between their home and where they sit.
   std::size_t gap = at;
-  for (std::size_t next = (at + 1) & mask; shard.buckets[next] != nullptr; next = (next + 1) & mask) {
-    const std::size_t origin = home(shard, shard.buckets[next]->id());
+  for (std::size_t next = (at + 1) & mask; shard.buckets[next] != 0; next = (next + 1) & mask) {
+    const std::size_t origin = home_of(shard, shard.buckets[next]);
     if (((next - origin) & mask) >= ((next - gap) & mask)) {
-      shard.buckets[gap] = std::exchange(shard.buckets[next], nullptr);
+      shard.buckets[gap] = std::exchange(shard.buckets[next], 0);
       gap = next;
     }
   }
@@ -63,18 +95,18 @@ void INodeTable::erase_at(Shard& shard, std::size_t at) {
 
 void INodeTable::rehash(Shard& shard, unsigned bits) {
   const std::size_t size = std::size_t{1} << bits;
-  auto fresh = std::make_unique<INode*[]>(size);  // zeroed: all empty
+  auto fresh = std::make_unique<Bucket[]>(size);  // zeroed: all empty
   const std::size_t old_size = shard.bucket_bits == 0 ? 0 : std::size_t{1} << shard.bucket_bits;
-  std::unique_ptr<INode*[]> old = std::move(shard.buckets);
+  std::unique_ptr<Bucket[]> old = std::move(shard.buckets);
   shard.buckets = std::move(fresh);
   shard.bucket_bits = bits;
   const std::size_t mask = size - 1;
   for (std::size_t i = 0; i < old_size; ++i) {
-    INode* node = old[i];
-    if (node == nullptr) continue;
-    std::size_t at = home(shard, node->id());
-    while (shard.buckets[at] != nullptr) at = (at + 1) & mask;
-    shard.buckets[at] = node;
+    const Bucket bucket = old[i];
+    if (bucket == 0) continue;
+    std::size_t at = home_of(shard, bucket);
+    while (shard.buckets[at] != 0) at = (at + 1) & mask;
+    shard.buckets[at] = bucket;
   }
 }
 
@@ -93,7 +125,7 @@ std::optional<EntryGuard> INodeTable::get(InodeId id) const {
       std::lock_guard hold(shard.lock);
       const std::optional<std::size_t> at = find(shard, id);
       if (!at) return std::nullopt;
-      INode& node = *shard.buckets[*at];
+      INode& node = *node_of(shard.buckets[*at]);
       if (node.entry_lock().try_lock_shared()) return EntryGuard(node);
     }
     // A removal holds the writer's hold: the node leaves the table in a
@@ -106,7 +138,7 @@ const INode* INodeTable::peek(InodeId id) const {
   Shard& shard = shard_of(id);
   std::lock_guard hold(shard.lock);
   const std::optional<std::size_t> at = find(shard, id);
-  return at ? shard.buckets[*at] : nullptr;
+  return at ? node_of(shard.buckets[*at]) : nullptr;
 }
 
 void INodeTable::reserve(InodeId id) const {
@@ -123,8 +155,10 @@ std::unique_ptr<INode> INodeTable::insert(InodeId id, std::unique_ptr<INode> nod
   make_room(shard);
   const std::size_t mask = (std::size_t{1} << shard.bucket_bits) - 1;
   std::size_t at = home(shard, id);
-  while (shard.buckets[at] != nullptr) at = (at + 1) & mask;
-  shard.buckets[at] = node.release();  // owned by the table from now on
+  const Bucket bucket = bucket_of(node.get());
+  while (shard.buckets[at] != 0) at = (at + 1) & mask;
+  shard.buckets[at] = bucket;
+  node.release();  // owned by the table from now on
   ++shard.count;
   return previous;
 }
@@ -138,7 +172,7 @@ std::unique_ptr<INode> INodeTable::remove(InodeId id) const {
       std::lock_guard hold(shard.lock);
       const std::optional<std::size_t> at = find(shard, id);
       if (!at) return nullptr;
-      INode* node = shard.buckets[*at];
+      INode* node = node_of(shard.buckets[*at]);
       if (node->entry_lock().try_lock(pinned)) {
         erase_at(shard, *at);
         if (shard.bucket_bits > kMinBucketBits &&
@@ -169,7 +203,7 @@ void INodeTable::for_each(const std::function<void(const INode&)>& visit) const 
     std::lock_guard hold(shard.lock);
     const std::size_t buckets = shard.bucket_bits == 0 ? 0 : std::size_t{1} << shard.bucket_bits;
     for (std::size_t i = 0; i < buckets; ++i) {
-      if (shard.buckets[i] != nullptr) ids.push_back(shard.buckets[i]->id());
+      if (shard.buckets[i] != 0) ids.push_back(node_of(shard.buckets[i])->id());
     }
   }
   std::sort(ids.begin(), ids.end());

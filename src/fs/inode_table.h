@@ -44,8 +44,8 @@ class EntryGuard {
 
 // The concurrent map from id to node, owning the nodes. Ids are spread by
 // a multiplicative hash over kShards shards; each shard is an open-addressed
-// array of node pointers (linear probing, deletion by backward shift, no
-// tombstones) behind a spin lock held only for one probe, so a lookup is
+// array of tagged node pointers (linear probing, deletion by backward
+// shift, no tombstones) behind a spin lock held only for one probe, so a lookup is
 // O(1) and never waits on an insert or removal in another shard. The array
 // grows at 80% load and shrinks below 1/8, so the table's memory follows
 // the live nodes, not the ids ever handed out.
@@ -87,17 +87,35 @@ class INodeTable {
   static constexpr std::size_t kShards = std::size_t{1} << kShardBits;
   static constexpr unsigned kMinBucketBits = 3;
 
+  // One bucket: an owning node pointer (0 for empty) that carries, where
+  // pointers leave room, kTagBits bits of the hash of the node's id in its
+  // top bits, so that probes and moves rarely touch the node itself.
+  using Bucket = std::uintptr_t;
+  static constexpr unsigned kTagBits = sizeof(Bucket) == 8 ? 16 : 0;
+  static constexpr unsigned kAddressBits = sizeof(Bucket) * 8 - kTagBits;
+  static constexpr Bucket kAddressMask =
+      kTagBits == 0 ? ~Bucket{0} : (Bucket{1} << kAddressBits) - 1;
+
   struct Shard {
     mutable SpinLock lock;
     unsigned bucket_bits = 0;  // 0 while no bucket array is allocated
     std::size_t count = 0;
-    std::unique_ptr<INode*[]> buckets;  // owning pointers, null for empty
+    std::unique_ptr<Bucket[]> buckets;
   };
 
   static std::uint64_t mix(InodeId id);
+  // The hash bits below the shard's, where each shard's buckets are chosen.
+  static std::uint64_t spread(InodeId id) { return mix(id) << kShardBits; }
+  // The tag an id's bucket carries.
+  static Bucket tag_of(InodeId id);
+  static INode* node_of(Bucket bucket);
+  // A bucket for `node`; fails if its address does not leave room for the tag.
+  static Bucket bucket_of(INode* node);
   Shard& shard_of(InodeId id) const;
   // The bucket where a probe for `id` starts.
   static std::size_t home(const Shard& shard, InodeId id);
+  // home() of the node stored in `bucket`, from its tag when it can.
+  static std::size_t home_of(const Shard& shard, Bucket bucket);
   // The bucket holding `id`, or nothing. Under the shard's lock.
   static std::optional<std::size_t> find(const Shard& shard, InodeId id);
   // Empties bucket `at` and closes the gap. Under the shard's lock.
