@@ -30,6 +30,12 @@ WriteGuard<INodeKind> INode::write() const {
   return WriteGuard<INodeKind>(lock_, kind_);
 }
 
+bool INode::try_claim_file() const {
+  if (lock_.is_poisoned()) poisoned();
+  const File* file = kind_.as_file();
+  return file != nullptr && file->lock.try_claim_for_removal();
+}
+
 void INode::free_file_bytes() {
   if (File* file = kind_.as_file()) file->data = FileData{};
 }

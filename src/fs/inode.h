@@ -39,6 +39,12 @@ class INode {
   }
   // Exclusive access to the payload; throws InternalFailure once poisoned.
   WriteGuard<INodeKind> write() const;
+  // Claims a file for its removal (see FileLock); false if a handle holds
+  // it or another removal claimed it. The payload lock is not taken: the
+  // kind never changes, the flag is atomic, and only a handle holding the
+  // file's write share changes its bytes, which the claim refuses. Throws
+  // InternalFailure once poisoned, as read() does.
+  bool try_claim_file() const;
   // Waits until no thread holds the payload lock, for the sole owner of a
   // node taken out of the table, before destroying it.
   void wait_for_readers() const {

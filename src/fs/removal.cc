@@ -49,28 +49,40 @@ IoResult<void> FileSystem::remove_children(InodeId dir, std::span<const InodeId>
 IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
                                                std::span<const InodeId> children) const {
   // The steps of unlink(), each taken once for the whole run: the parent's
-  // entry, then every file claimed under its entry and a read hold of its
-  // payload, then one writer hold of the parent to list them no more.
+  // entry, then every file claimed, then one writer hold of the parent to
+  // list them no more. The files are claimed under a read hold of the
+  // parent's payload instead of each under its own entry: a node the
+  // parent lists stays in the table while it is held, and once let go a
+  // claimed file stays listed and in the table (only its claimer removes it).
   const EntryGuard parent = SANDRIG_TRY(resolve(dir));
-  std::vector<EntryGuard> claimed;
+  std::vector<const INode*> claimed;
   claimed.reserve(children.size());
   std::optional<IoError> failure;
-  for (InodeId child : children) {
-    IoResult<EntryGuard> entry = resolve(child);
-    if (!entry) {
-      failure = entry.error();
-      break;
-    }
-    // A link resolves to another node; the general path removes it.
-    if ((*entry)->id() != child || (*entry)->tag() != INodeTag::File) break;
-    {
-      const ReadGuard<INodeKind> data = (*entry)->read();
-      if (!data->as_file()->lock.try_claim_for_removal()) {
+  {
+    const ReadGuard<INodeKind> data = parent->read();
+    const Directory* directory = data->as_directory();
+    if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
+    // `children` is an earlier copy of the entries; those still listed
+    // come in the same order, so one pass over the entries finds them.
+    bool stop = false;
+    directory->for_each_child([&](InodeId listed) {
+      if (listed != children[claimed.size()]) return true;  // not part of the run
+      const INode* node = inodes_.peek(listed);
+      if (node == nullptr) {
+        failure = IoError(IoErrorKind::InodeNotFound);
+        stop = true;
+      } else if (node->tag() != INodeTag::File) {
+        stop = true;  // a directory or a link: the general path removes it
+      } else if (!node->try_claim_file()) {
         failure = IoError(IoErrorKind::ResourceCurrentInUse);
-        break;
+        stop = true;
+      } else {
+        claimed.push_back(node);
       }
-    }
-    claimed.push_back(std::move(*entry));
+      return !stop && claimed.size() < children.size();
+    });
+    // The entry it stopped before was removed meanwhile.
+    if (!stop && claimed.size() < children.size()) failure = IoError(IoErrorKind::InodeNotFound);
   }
   const std::size_t count = claimed.size();
   if (count > 0) {
@@ -85,7 +97,7 @@ IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
         if (directory->size() == count) {
           directory->clear(stamp);
         } else {
-          for (const EntryGuard& file : claimed) directory->erase(file->id(), file->name(), stamp);
+          for (const INode* file : claimed) directory->erase(file->id(), file->name(), stamp);
         }
       }
     }
@@ -94,11 +106,7 @@ IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
     // again for every file.
     std::vector<std::unique_ptr<INode>> taken;
     taken.reserve(count);
-    for (EntryGuard& file : claimed) {
-      const InodeId id = file->id();
-      { EntryGuard released = std::move(file); }  // the entry goes before the table removal
-      taken.push_back(inodes_.remove(id));
-    }
+    for (const INode* file : claimed) taken.push_back(inodes_.remove(file->id()));
     for (const std::unique_ptr<INode>& node : taken) {
       if (node != nullptr) node->free_file_bytes();
     }
@@ -119,11 +127,8 @@ IoResult<void> FileSystem::unlink(EntryGuard entry) const {
     if (directory->is_removed()) return fail_with(IoErrorKind::InodeNotFound);
     if (!directory->empty()) return fail_with(IoErrorKind::DirectoryIsNotEmpty);
     directory->mark_removed();
-  } else if (node.tag() == INodeTag::File) {
-    const ReadGuard<INodeKind> data = node.read();
-    if (!data->as_file()->lock.try_claim_for_removal()) {
-      return fail_with(IoErrorKind::ResourceCurrentInUse);
-    }
+  } else if (node.tag() == INodeTag::File && !node.try_claim_file()) {
+    return fail_with(IoErrorKind::ResourceCurrentInUse);
   }
   // From here on nothing can fail.
   {
