@@ -55,6 +55,16 @@ void announce_read(std::size_t count) {
   Py_END_ALLOW_THREADS
 }
 
+// The bytes of a successful read of at most `limit` bytes, announced.
+PyObject* announced(std::span<const std::uint8_t> data, std::size_t limit) {
+  if (data.size() > limit) fail("a read returned more bytes than asked for");
+  announce_read(data.size());
+  return bytes_result(data);
+}
+
+// Reads of up to this many bytes go through a buffer on the stack.
+constexpr std::size_t kStackRead = 4096;
+
 PyObject* handle_str(PyObject* self) {
   LockedHandle* handle = SANDRIG_TRY(handle_of(self));
   std::string text = locked_call(*handle, [](fs::FileHandle& h) { return h.debug(); });
@@ -80,13 +90,20 @@ PyObject* handle_read(PyObject* self, const BoundArguments<1>& arguments) {
   if (limit > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
     return raise_internal_failure("capacity overflow");
   }
+  if (limit <= kStackRead) {
+    // Small reads, the common case, need no heap buffer on the way.
+    std::array<std::uint8_t, kStackRead> buffer;
+    const std::span<std::uint8_t> room(buffer.data(), limit);
+    fs::IoResult<std::size_t> count =
+        locked_call(*handle, [&](fs::FileHandle& h) { return h.read(room); });
+    if (!count) return raise_io_error(count.error());
+    return announced(room.first(*count), limit);
+  }
   // Allocates only what the file still holds, however large the limit.
   fs::IoResult<std::vector<std::uint8_t>> data =
       locked_call(*handle, [&](fs::FileHandle& h) { return h.read_up_to(limit); });
   if (!data) return raise_io_error(data.error());
-  if (data->size() > limit) fail("a read returned more bytes than asked for");
-  announce_read(data->size());
-  return bytes_result(*data);
+  return announced(*data, limit);
 }
 
 PyObject* handle_write(PyObject* self, const BoundArguments<1>& arguments) {

@@ -101,6 +101,18 @@ def test_huge_read_allocates_only_what_is_left(fs, capfd):
     assert capfd.readouterr().out == "Read 5 bytes from file\nRead 0 bytes from file\n"
 
 
+@pytest.mark.parametrize("size", [4095, 4096, 4097, 70000])
+@pytest.mark.parametrize("limit", [4095, 4096, 4097, 100000])
+def test_reads_around_the_small_read_size(fs, capfd, size, limit):
+    data = bytes(i % 251 for i in range(size))
+    handle = file_with(fs, data)
+    handle.seek(1, Whence.SEEK_SET)
+    got = handle.read(limit)
+    assert got == data[1:1 + limit]
+    assert handle.tell() == 1 + len(got)
+    assert capfd.readouterr().out == f"Read {len(got)} bytes from file\n"
+
+
 def test_failed_read_prints_nothing(fs, capfd):
     handle = fs.open("f", "w")
     with pytest.raises(ValueError, match="^File does not support the specified operation: read$"):
