@@ -44,9 +44,11 @@ INodeTable::Bucket INodeTable::bucket_of(INode* node) {
   return address | tag_of(node->id());
 }
 
-INodeTable::Shard& INodeTable::shard_of(InodeId id) const {
-  return shards_[static_cast<std::size_t>(mix(id) >> (64 - kShardBits))];
+std::size_t INodeTable::shard_index(InodeId id) {
+  return static_cast<std::size_t>(mix(id) >> (64 - kShardBits));
 }
+
+INodeTable::Shard& INodeTable::shard_of(InodeId id) const { return shards_[shard_index(id)]; }
 
 std::size_t INodeTable::home(const Shard& shard, InodeId id) {
   // The bits just below the shard's: independent of the shard choice.
@@ -175,14 +177,7 @@ std::unique_ptr<INode> INodeTable::remove(InodeId id) const {
       INode* node = node_of(shard.buckets[*at]);
       if (node->entry_lock().try_lock(pinned)) {
         erase_at(shard, *at);
-        if (shard.bucket_bits > kMinBucketBits &&
-            shard.count * 8 < (std::size_t{1} << shard.bucket_bits)) {
-          try {
-            rehash(shard, shard.bucket_bits - 1);
-          } catch (const std::bad_alloc&) {
-            // A sparse shard is still correct; it shrinks at a later removal.
-          }
-        }
+        shrink_if_sparse(shard);
         return std::unique_ptr<INode>(node);
       }
       if (!pinned) pinned = node->entry_lock().try_pin();
@@ -195,6 +190,51 @@ std::unique_ptr<INode> INodeTable::remove(InodeId id) const {
       std::this_thread::yield();  // another removal is taking it
     }
   }
+}
+
+void INodeTable::shrink_if_sparse(Shard& shard) {
+  while (shard.bucket_bits > kMinBucketBits &&
+         shard.count * 8 < (std::size_t{1} << shard.bucket_bits)) {
+    try {
+      rehash(shard, shard.bucket_bits - 1);
+    } catch (const std::bad_alloc&) {
+      return;  // a sparse shard is still correct; it shrinks at a later removal
+    }
+  }
+}
+
+std::vector<std::unique_ptr<INode>> INodeTable::remove_all(std::span<const InodeId> ids) const {
+  std::vector<std::unique_ptr<INode>> taken(ids.size());
+  // The positions of the ids grouped by shard (a counting sort), so that
+  // each shard is locked once for all of its ids.
+  std::array<std::uint32_t, kShards + 1> starts{};
+  for (InodeId id : ids) ++starts[shard_index(id) + 1];
+  for (std::size_t s = 0; s < kShards; ++s) starts[s + 1] += starts[s];
+  std::vector<std::uint32_t> grouped(ids.size());
+  std::array<std::uint32_t, kShards + 1> next = starts;
+  for (std::uint32_t i = 0; i < ids.size(); ++i) grouped[next[shard_index(ids[i])]++] = i;
+
+  std::vector<std::uint32_t> guarded;  // entries a reader holds: removed one by one below
+  for (std::size_t s = 0; s < kShards; ++s) {
+    if (starts[s] == starts[s + 1]) continue;
+    Shard& shard = shards_[s];
+    std::lock_guard hold(shard.lock);
+    for (std::uint32_t k = starts[s]; k < starts[s + 1]; ++k) {
+      const std::uint32_t i = grouped[k];
+      const std::optional<std::size_t> at = find(shard, ids[i]);
+      if (!at) continue;
+      INode* node = node_of(shard.buckets[*at]);
+      if (!node->entry_lock().try_lock(false)) {
+        guarded.push_back(i);
+        continue;
+      }
+      erase_at(shard, *at);
+      taken[i].reset(node);
+    }
+    shrink_if_sparse(shard);
+  }
+  for (std::uint32_t i : guarded) taken[i] = remove(ids[i]);
+  return taken;
 }
 
 void INodeTable::for_each(const std::function<void(const INode&)>& visit) const {

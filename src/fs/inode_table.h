@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -72,6 +73,10 @@ class INodeTable {
   std::unique_ptr<INode> insert(InodeId id, std::unique_ptr<INode> node) const;
   // Takes the node out; nothing if absent. Waits for guards on that entry.
   std::unique_ptr<INode> remove(InodeId id) const;
+  // remove() of each of `ids`, the nodes in the same order (null where
+  // absent), each shard locked once for all of its ids; may throw
+  // bad_alloc before anything is removed.
+  std::vector<std::unique_ptr<INode>> remove_all(std::span<const InodeId> ids) const;
   // Makes room in the shard of `id` for one more node; may throw bad_alloc.
   void reserve(InodeId id) const;
   // Calls `visit` with each present entry under its guard, in id order.
@@ -111,6 +116,7 @@ class INodeTable {
   static INode* node_of(Bucket bucket);
   // A bucket for `node`; fails if its address does not leave room for the tag.
   static Bucket bucket_of(INode* node);
+  static std::size_t shard_index(InodeId id);
   Shard& shard_of(InodeId id) const;
   // The bucket where a probe for `id` starts.
   static std::size_t home(const Shard& shard, InodeId id);
@@ -123,6 +129,9 @@ class INodeTable {
   // Moves the shard to 2^bits buckets. Under the shard's lock; may throw
   // bad_alloc, changing nothing.
   static void rehash(Shard& shard, unsigned bits);
+  // Halves the shard's buckets while it is less than 1/8 full. Under the
+  // shard's lock; a failed allocation leaves it as it is.
+  static void shrink_if_sparse(Shard& shard);
   // Grows the shard so that one more node stays below the load limit.
   static void make_room(Shard& shard);
 

@@ -56,7 +56,9 @@ IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
   // claimed file stays listed and in the table (only its claimer removes it).
   const EntryGuard parent = SANDRIG_TRY(resolve(dir));
   std::vector<const INode*> claimed;
+  std::vector<InodeId> ids;  // of the claimed files; both reserved before a claim is made
   claimed.reserve(children.size());
+  ids.reserve(children.size());
   std::optional<IoError> failure;
   {
     const ReadGuard<INodeKind> data = parent->read();
@@ -104,9 +106,13 @@ IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
     // Freed together, the files' bytes before their nodes: freeing a node
     // and its bytes in turn has the allocator merge its small free chunks
     // again for every file.
+    for (const INode* file : claimed) ids.push_back(file->id());
     std::vector<std::unique_ptr<INode>> taken;
-    taken.reserve(count);
-    for (const INode* file : claimed) taken.push_back(inodes_.remove(file->id()));
+    try {
+      taken = inodes_.remove_all(ids);
+    } catch (const std::bad_alloc&) {
+      for (InodeId id : ids) inodes_.remove(id);  // one by one, which needs no memory
+    }
     for (const std::unique_ptr<INode>& node : taken) {
       if (node != nullptr) node->free_file_bytes();
     }
