@@ -119,6 +119,10 @@ class FileSystem {
     InodeId listed;
     EntryGuard node;
   };
+  // The entry guard of `node`, found listed in a directory whose payload
+  // the caller locks; InodeNotFound for none, or for a node whose removal
+  // holds its entry.
+  static IoResult<EntryGuard> take_listed(const INode* node);
   // The entry listed under `name` in a directory whose payload the caller locks.
   IoResult<Found> search(const Directory& directory, std::string_view name) const;
   // search() in `dir` (not NotADirectory), under a read hold of its payload.

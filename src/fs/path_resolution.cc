@@ -15,16 +15,24 @@ constexpr std::ptrdiff_t kCachedDepth = 4;
 
 }  // namespace
 
+IoResult<EntryGuard> FileSystem::take_listed(const INode* node) {
+  // A removal that already holds the writer's hold of the entry is as good
+  // as done.
+  if (node == nullptr || !node->entry_lock().try_lock_shared()) {
+    return fail_with(IoErrorKind::InodeNotFound);
+  }
+  return EntryGuard(*node);
+}
+
 IoResult<FileSystem::Found> FileSystem::search(const Directory& directory,
                                                std::string_view name) const {
   if (directory.empty()) return fail_with(IoErrorKind::InodeNotFound);
   // Most names are decided by peeking; the entry is then taken while the
   // directory, locked by the caller, still lists the node.
   if (const Listed listed = find_listed(directory, name); listed.decided) {
-    if (listed.node == nullptr || !listed.node->entry_lock().try_lock_shared()) {
-      return fail_with(IoErrorKind::InodeNotFound);
-    }
-    return Found{listed.node->id(), EntryGuard(*listed.node)};
+    EntryGuard entry = SANDRIG_TRY(take_listed(listed.node));
+    const InodeId id = entry->id();
+    return Found{id, std::move(entry)};
   }
   std::optional<EntryGuard> kept;
   if (directory.is_indexed()) {
@@ -127,14 +135,7 @@ std::optional<IoResult<EntryGuard>> FileSystem::walk_names(std::string_view path
     if (!listed.decided) return std::nullopt;
     if (listed.node == nullptr) return IoResult<EntryGuard>(fail_with(IoErrorKind::InodeNotFound));
     const std::optional<std::string_view> following = names.next();
-    if (!following) {
-      // Taken while the directory still lists the node; a removal that
-      // already holds the writer's hold of that entry is as good as done.
-      if (!listed.node->entry_lock().try_lock_shared()) {
-        return IoResult<EntryGuard>(fail_with(IoErrorKind::InodeNotFound));
-      }
-      return IoResult<EntryGuard>(EntryGuard(*listed.node));
-    }
+    if (!following) return take_listed(listed.node);
     // A name inside a file fails, but "f/.." does not: step() decides.
     if (listed.node->tag() != INodeTag::Directory) return std::nullopt;
     held = listed.node->read();  // the next directory is held before this one goes

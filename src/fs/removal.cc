@@ -103,10 +103,10 @@ IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
         }
       }
     }
+    for (const INode* file : claimed) ids.push_back(file->id());
     // Freed together, the files' bytes before their nodes: freeing a node
     // and its bytes in turn has the allocator merge its small free chunks
     // again for every file.
-    for (const INode* file : claimed) ids.push_back(file->id());
     std::vector<std::unique_ptr<INode>> taken;
     try {
       taken = inodes_.remove_all(ids);
