@@ -13,6 +13,10 @@ struct ModuleState {
   TypeMemory memory[kClassCount];
 #ifdef PYPY_VERSION
   PyTypeObject metatype;  // the class of the classes
+  // Every new int the emulated C API hands over costs ten times a call
+  // returning an existing object, and its garbage waits for a major
+  // collection; results below kKeptIntCount are these (strong references).
+  PyObject* kept_ints[kKeptIntCount];
 #endif
 };
 
@@ -56,6 +60,16 @@ bool in_main_interpreter() {
 #endif
 }
 
+#ifdef PYPY_VERSION
+bool keep_ints(ModuleState& state) {
+  for (unsigned number = 0; number < kKeptIntCount; ++number) {
+    state.kept_ints[number] = PyLong_FromUnsignedLong(number);
+    if (state.kept_ints[number] == nullptr) return false;
+  }
+  return true;
+}
+#endif
+
 }  // namespace
 
 PyObject* initialized_module() { return module_slot().module; }
@@ -75,6 +89,7 @@ PyObject* initialize_module(bool (*register_all)(PyObject* module)) {
   Py_INCREF(module.get());
   state_of(module.get()) = ModuleState{};
   if (!ready_sealing_metatype(state_of(module.get()).metatype)) return nullptr;
+  if (!keep_ints(state_of(module.get()))) return nullptr;
 #endif
   // Not every interpreter stores an empty m_doc; the docstring is "" anyway.
   OwnedRef empty = OwnedRef::steal(PyUnicode_FromString(""));
@@ -103,6 +118,14 @@ PyResult<PyTypeObject*> register_class(PyObject* module, ClassId id, PyType_Spec
   if (PyModule_AddObject(module, spec.name, type->get()) < 0) return error_is_set();
   return reinterpret_cast<PyTypeObject*>(type->release());  // the attribute took it
 }
+
+#ifdef PYPY_VERSION
+PyObject* kept_int(unsigned long long number) {
+  const ModuleState* state = module_slot().state;
+  if (state == nullptr || number >= kKeptIntCount) return nullptr;
+  return OwnedRef::borrow(state->kept_ints[number]).release();
+}
+#endif
 
 PyResult<PyTypeObject*> class_type(ClassId id) {
   const ModuleState* state = module_slot().state;

@@ -34,6 +34,16 @@ PyObject* initialize_module(bool (*register_all)(PyObject* module));
 // Returns the type, borrowed from the module state.
 PyResult<PyTypeObject*> register_class(PyObject* module, ClassId id, PyType_Spec& spec);
 
+#ifdef PYPY_VERSION
+// Numbers below this are kept as int objects for the module's lifetime:
+// the sizes and offsets of files up to a page.
+inline constexpr unsigned kKeptIntCount = 4097;
+
+// The kept int `number` (a new reference), or null, with no exception
+// set, when it is not kept or the module is not initialized.
+PyObject* kept_int(unsigned long long number);
+#endif
+
 // The type object of a registered class, borrowed. Raises SystemError if
 // the class has not been registered.
 PyResult<PyTypeObject*> class_type(ClassId id);

@@ -46,7 +46,8 @@ void announce_read(std::size_t count) {
   constexpr std::string_view kTail = " bytes from file\n";
   std::array<char, kHead.size() + std::numeric_limits<std::size_t>::digits10 + 1 + kTail.size()> line;
   char* end = std::copy(kHead.begin(), kHead.end(), line.data());
-  end = std::to_chars(end, line.data() + line.size(), count).ptr;
+  // The digits always fit; the bound keeps room for the tail regardless.
+  end = std::to_chars(end, line.data() + line.size() - kTail.size(), count).ptr;
   end = std::copy(kTail.begin(), kTail.end(), end);
   const std::string_view text(line.data(), static_cast<std::size_t>(end - line.data()));
   Py_BEGIN_ALLOW_THREADS

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "pybinding/module_state.h"
 #include "pybinding/owned_ref.h"
 
 namespace sandrig::py {
@@ -18,6 +19,9 @@ PyObject* bytes_result(std::span<const std::uint8_t> data) {
 }
 
 PyObject* unsigned_result(std::uint64_t number) {
+#ifdef PYPY_VERSION
+  if (PyObject* kept = kept_int(number)) return kept;
+#endif
   return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(number));
 }
 

@@ -113,6 +113,17 @@ def test_reads_around_the_small_read_size(fs, capfd, size, limit):
     assert capfd.readouterr().out == f"Read {len(got)} bytes from file\n"
 
 
+@pytest.mark.parametrize("size", [0, 1, 256, 257, 4096, 4097, 4098])
+def test_counts_and_positions_are_plain_ints(fs, size):
+    handle = fs.open("f", "rw")
+    written = handle.write(b"x" * size)
+    handle.seek(0, Whence.SEEK_END)
+    position = handle.tell()
+    assert type(written) is int and type(position) is int
+    assert written == position == size and position + 1 == size + 1
+    assert hash(position) == hash(size)
+
+
 def test_failed_read_prints_nothing(fs, capfd):
     handle = fs.open("f", "w")
     with pytest.raises(ValueError, match="^File does not support the specified operation: read$"):
