@@ -40,6 +40,15 @@ void INode::free_file_bytes() {
   if (File* file = kind_.as_file()) file->data = FileData{};
 }
 
+void INode::prefetch_file_bytes() const {
+  const File* file = kind_.as_file();
+  const std::uint8_t* block = file == nullptr ? nullptr : file->data.data.heap_block();
+  // An allocator keeps a block's size and links just before it, and a free
+  // reads and writes them; files written one after another lie a block
+  // apart, too far for the processor to guess.
+  if (block != nullptr) __builtin_prefetch(block - 2 * sizeof(std::size_t), 1);
+}
+
 void INode::write_debug(DebugWriter& out) const {
   out.begin_record("INode");
   out.field("id").number(id_);

@@ -56,6 +56,9 @@ class INode {
   // Frees the bytes of a file without its lock, for the sole owner of a
   // node taken out of the table, ahead of the node itself.
   void free_file_bytes();
+  // Starts fetching what freeing the file's bytes will touch, for the same
+  // owner, some files before it frees them.
+  void prefetch_file_bytes() const;
 
   // Writes `INode { id: .., parent: .., depth: .., name: "..", data: RwLock {..} }`;
   // the payload reads "<locked>" while a writer holds it.

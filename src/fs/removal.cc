@@ -1,4 +1,5 @@
 // Removing nodes and whole trees, post-order.
+#include <array>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -9,6 +10,14 @@
 #include "fs/inode_kind.h"
 
 namespace sandrig::fs {
+namespace {
+
+// How many nodes ahead of its work a pass over a run of files fetches
+// them: enough to overlap the memory latency of several, few enough that
+// they stay cached until used.
+constexpr std::size_t kFetchAhead = 8;
+
+}  // namespace
 
 IoResult<void> FileSystem::rm_raw(InodeId id, bool recursive) const {
   IoResult<EntryGuard> entry = resolve(id);
@@ -66,23 +75,40 @@ IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
     if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
     // `children` is an earlier copy of the entries; those still listed
     // come in the same order, so one pass over the entries finds them.
-    bool stop = false;
-    directory->for_each_child([&](InodeId listed) {
-      if (listed != children[claimed.size()]) return true;  // not part of the run
-      const INode* node = inodes_.peek(listed);
+    // Each is looked up kFetchAhead entries before it is claimed, so that
+    // the fetches of several nodes overlap; a look-up is read-only, and
+    // valid for any node the held directory lists.
+    const auto claim = [&](const INode* node) {  // false to end the run
       if (node == nullptr) {
         failure = IoError(IoErrorKind::InodeNotFound);
-        stop = true;
-      } else if (node->tag() != INodeTag::File) {
-        stop = true;  // a directory or a link: the general path removes it
-      } else if (!node->try_claim_file()) {
-        failure = IoError(IoErrorKind::ResourceCurrentInUse);
-        stop = true;
-      } else {
-        claimed.push_back(node);
+        return false;
       }
-      return !stop && claimed.size() < children.size();
+      if (node->tag() != INodeTag::File) return false;  // the general path removes it
+      if (!node->try_claim_file()) {
+        failure = IoError(IoErrorKind::ResourceCurrentInUse);
+        return false;
+      }
+      claimed.push_back(node);
+      return true;
+    };
+    std::array<const INode*, kFetchAhead> looked_up{};  // by match number, modulo
+    std::size_t matched = 0;
+    bool stop = false;
+    directory->for_each_child([&](InodeId listed) {
+      if (listed != children[matched]) return true;  // not part of the run
+      const INode* node = inodes_.peek(listed);
+      if (node != nullptr) __builtin_prefetch(node, 1);
+      const std::size_t slot = matched % kFetchAhead;
+      if (matched >= kFetchAhead && !claim(looked_up[slot])) {
+        stop = true;
+        return false;
+      }
+      looked_up[slot] = node;
+      return ++matched < children.size();
     });
+    for (std::size_t at = claimed.size(); !stop && at < matched; ++at) {
+      stop = !claim(looked_up[at % kFetchAhead]);
+    }
     // The entry it stopped before was removed meanwhile.
     if (!stop && claimed.size() < children.size()) failure = IoError(IoErrorKind::InodeNotFound);
   }
@@ -113,8 +139,11 @@ IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
     } catch (const std::bad_alloc&) {
       for (InodeId id : ids) inodes_.remove(id);  // one by one, which needs no memory
     }
-    for (const std::unique_ptr<INode>& node : taken) {
-      if (node != nullptr) node->free_file_bytes();
+    for (std::size_t at = 0; at < taken.size(); ++at) {
+      if (at + kFetchAhead < taken.size() && taken[at + kFetchAhead] != nullptr) {
+        taken[at + kFetchAhead]->prefetch_file_bytes();
+      }
+      if (taken[at] != nullptr) taken[at]->free_file_bytes();
     }
   }
   if (failure) return fail_with(*failure);

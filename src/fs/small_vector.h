@@ -38,6 +38,8 @@ class SmallVector {
   ~SmallVector() { release(); }
 
   std::size_t size() const { return size_; }
+  // The heap block holding the values, or null while they are inline.
+  const T* heap_block() const { return is_inline() ? nullptr : heap_; }
   // True when no value is held.
   bool empty() const { return size_ == 0; }
   // The values, in order.

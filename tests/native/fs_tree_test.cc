@@ -321,7 +321,8 @@ TEST(FsRemoval, RootIsNeverRemoved) {
 // directories alike; once it is free the rest goes and no node is left.
 struct StopCase {
   int entries;
-  int open_at;  // a file's position; every seventh entry from 3 on is a directory
+  int open_at;      // a file's position
+  int period = 7;   // every period-th entry from 3 on is a directory
 };
 
 class FsRemovalStop : public ::testing::TestWithParam<StopCase> {};
@@ -333,7 +334,7 @@ TEST_P(FsRemovalStop, AtAnOpenFileKeepsTheRestIntact) {
   std::vector<std::string> names;
   for (int i = 0; i < param.entries; ++i) {
     names.push_back("e" + std::to_string(i));
-    if (i % 7 == 3) {
+    if (i % param.period == 3) {
       ASSERT_TRUE(fs->mkdir("/d/" + names.back()));
       ASSERT_TRUE(fs->touch("/d/" + names.back() + "/inner"));
     } else {
@@ -352,7 +353,7 @@ TEST_P(FsRemovalStop, AtAnOpenFileKeepsTheRestIntact) {
       continue;
     }
     EXPECT_TRUE(fs->get_inode_by_path_raw(path)) << path;
-    (i % 7 == 3 ? expected.directories : expected.files).push_back(names[i]);
+    (i % param.period == 3 ? expected.directories : expected.files).push_back(names[i]);
   }
   const Listing listed = fs->ls_raw(id_of(*fs, "/d")).value();
   EXPECT_EQ(listed.files, expected.files);
@@ -365,7 +366,13 @@ TEST_P(FsRemovalStop, AtAnOpenFileKeepsTheRestIntact) {
 INSTANTIATE_TEST_SUITE_P(Sizes, FsRemovalStop,
                          ::testing::Values(StopCase{5, 0}, StopCase{5, 2}, StopCase{5, 4},
                                            StopCase{40, 0}, StopCase{40, 19}, StopCase{40, 39},
-                                           StopCase{300, 1}, StopCase{300, 151}, StopCase{300, 299}));
+                                           StopCase{300, 1}, StopCase{300, 151}, StopCase{300, 299},
+                                           // Runs of 39 files, longer than a removal
+                                           // looks ahead, stopped around where it does.
+                                           StopCase{90, 0, 40}, StopCase{90, 11, 40},
+                                           StopCase{90, 12, 40}, StopCase{90, 13, 40},
+                                           StopCase{90, 34, 40}, StopCase{90, 52, 40},
+                                           StopCase{90, 89, 40}));
 
 // A link inside a removed tree is followed, as every removal follows it:
 // its target goes, the link stays, and so does the directory holding it;
