@@ -39,17 +39,22 @@ $(STAMPS)/deps: scripts/install-deps.sh
 	./scripts/install-deps.sh
 	@mkdir -p $(STAMPS) && touch $@
 
-$(VENV)/bin/python: $(STAMPS)/deps
+# A venv counts as made once its packages are in, marked by .ready: its
+# bin/python is a link, which make dates by the interpreter it leads to,
+# so it would look out of date on every run.
+$(VENV)/.ready: $(STAMPS)/deps
 	$(PYTHON) -m venv $(VENV)
 	$(VENV)/bin/pip install -q --upgrade pip
 	$(VENV)/bin/pip install -q pytest mypy hypothesis
+	touch $@
 
-$(VENV_PYPY)/bin/python: $(STAMPS)/deps
+$(VENV_PYPY)/.ready: $(STAMPS)/deps
 	$(PYPY) -m venv $(VENV_PYPY)
 	$(VENV_PYPY)/bin/pip install -q --upgrade pip
 	$(VENV_PYPY)/bin/pip install -q pytest hypothesis
+	touch $@
 
-venvs: $(VENV)/bin/python $(VENV_PYPY)/bin/python
+venvs: $(VENV)/.ready $(VENV_PYPY)/.ready
 setup: deps venvs
 
 # --- native suite: plain, AddressSanitizer+UBSan, ThreadSanitizer ---------
@@ -73,11 +78,11 @@ native-tsan: deps
 native-tests: native-plain native-asan native-tsan
 
 # --- Python suite on both interpreters -------------------------------------
-python-cpython: $(VENV)/bin/python
+python-cpython: $(VENV)/.ready
 	$(VENV)/bin/pip install -q --force-reinstall --no-deps .
 	$(ISOLATE) $(VENV)/bin/python -m pytest -q tests/python
 
-python-pypy: $(VENV_PYPY)/bin/python
+python-pypy: $(VENV_PYPY)/.ready
 	$(VENV_PYPY)/bin/pip install -q --force-reinstall --no-deps .
 	$(ISOLATE) $(VENV_PYPY)/bin/python -m pytest -q tests/python
 
@@ -91,7 +96,7 @@ stubtest: python-cpython
 # tests/python/sanitized takes the preload out of the interpreters'
 # environment, so host programs run unsanitized; child interpreters get it
 # back from the tests.
-python-asan: $(VENV)/bin/python
+python-asan: $(VENV)/.ready
 	cmake -S . -B $(ASAN_MODULE) -DSANDRIG_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug \
 	  -DPython_EXECUTABLE=$(abspath $(VENV)/bin/python) >/dev/null
 	cmake --build $(ASAN_MODULE) -j$(JOBS) --target sandrig
@@ -106,14 +111,15 @@ python-asan: $(VENV)/bin/python
 	@if ls $(ASAN_MODULE)/report.* >/dev/null 2>&1; then cat $(ASAN_MODULE)/report.*; exit 1; fi
 
 # --- 32-bit: ARM with musl (native suite under qemu-arm), i386 Python -----
-$(ZIG_VENV)/bin/python: $(STAMPS)/deps
+$(ZIG_VENV)/.ready: $(STAMPS)/deps
 	$(PYTHON) -m venv $(ZIG_VENV)
 	$(ZIG_VENV)/bin/pip install -q $(ZIGLANG)
+	touch $@
 
 chroot-i386: deps
 	./scripts/chroot-i386.sh $(CHROOT)
 
-native-arm-build: $(ZIG_VENV)/bin/python
+native-arm-build: $(ZIG_VENV)/.ready
 	cmake -S . -B build/arm -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-musleabihf.cmake \
 	  -DSANDRIG_ZIG_PYTHON=$(abspath $(ZIG_VENV)/bin/python) -DSANDRIG_GTEST_SOURCE=$(GTEST_SOURCE) \
 	  -DSANDRIG_PYTHON=OFF -DSANDRIG_TESTS=ON >/dev/null
@@ -178,7 +184,7 @@ fuzz-smoke: fuzz-build
 test: native-tests python-tests python-asan fuzz-smoke tests-32bit
 
 # --- demo and benchmarks ----------------------------------------------------
-demo: $(VENV)/bin/python
+demo: $(VENV)/.ready
 	$(VENV)/bin/pip install -q --force-reinstall --no-deps .
 	$(VENV)/bin/python examples/demo.py
 
@@ -192,12 +198,13 @@ define bench_venv
 	$(1) -m venv $(2)
 	$(2)/bin/pip install -q --upgrade pip
 	$(2)/bin/pip install -q $(BENCH_PEERS)
+	touch $(2)/.ready
 endef
 
-$(BENCH_VENV_CPYTHON)/bin/python: $(STAMPS)/deps
+$(BENCH_VENV_CPYTHON)/.ready: $(STAMPS)/deps
 	$(call bench_venv,$(PYTHON),$(BENCH_VENV_CPYTHON))
 
-$(BENCH_VENV_PYPY)/bin/python: $(STAMPS)/deps
+$(BENCH_VENV_PYPY)/.ready: $(STAMPS)/deps
 	$(call bench_venv,$(PYPY),$(BENCH_VENV_PYPY))
 
 bench-native: deps
@@ -207,12 +214,12 @@ bench-native: deps
 
 # The peer table comes first: a cycle run over its memory budget fails the
 # target after the table is printed.
-bench-cpython: $(BENCH_VENV_CPYTHON)/bin/python
+bench-cpython: $(BENCH_VENV_CPYTHON)/.ready
 	$(BENCH_VENV_CPYTHON)/bin/pip install -q --force-reinstall --no-deps .
 	$(BENCH_VENV_CPYTHON)/bin/python bench/peers.py
 	$(BENCH_VENV_CPYTHON)/bin/python bench/rss_cycles.py
 
-bench-pypy: $(BENCH_VENV_PYPY)/bin/python
+bench-pypy: $(BENCH_VENV_PYPY)/.ready
 	$(BENCH_VENV_PYPY)/bin/pip install -q --force-reinstall --no-deps .
 	$(BENCH_VENV_PYPY)/bin/python bench/peers.py
 	$(BENCH_VENV_PYPY)/bin/python bench/rss_cycles.py
