@@ -212,16 +212,31 @@ bench-native: deps
 	cmake --build build/bench -j$(JOBS)
 	@for source in bench/*.cc; do name=$$(basename $$source .cc); echo "--- $$name"; build/bench/$$name; done
 
+# The chart of the peer tables is drawn by CPython's bench venv (matplotlib
+# has wheels there) from the latest results of each interpreter.
+BENCH_RESULTS := build/bench-results
+BENCH_CHART := $(BENCH_RESULTS)/peers.png
+
+$(BENCH_VENV_CPYTHON)/.chart-ready: $(BENCH_VENV_CPYTHON)/.ready
+	$(BENCH_VENV_CPYTHON)/bin/pip install -q matplotlib
+	touch $@
+
+define bench_peers
+	mkdir -p $(BENCH_RESULTS)
+	$(1)/bin/python bench/peers.py --json $(BENCH_RESULTS)/peers-$(2).json
+	$(BENCH_VENV_CPYTHON)/bin/python bench/chart.py $(BENCH_RESULTS)/peers-*.json -o $(BENCH_CHART)
+endef
+
 # The peer table comes first: a cycle run over its memory budget fails the
-# target after the table is printed.
-bench-cpython: $(BENCH_VENV_CPYTHON)/.ready
+# target after the table and the chart are written.
+bench-cpython: $(BENCH_VENV_CPYTHON)/.ready $(BENCH_VENV_CPYTHON)/.chart-ready
 	$(BENCH_VENV_CPYTHON)/bin/pip install -q --force-reinstall --no-deps .
-	$(BENCH_VENV_CPYTHON)/bin/python bench/peers.py
+	$(call bench_peers,$(BENCH_VENV_CPYTHON),cpython)
 	$(BENCH_VENV_CPYTHON)/bin/python bench/rss_cycles.py
 
-bench-pypy: $(BENCH_VENV_PYPY)/.ready
+bench-pypy: $(BENCH_VENV_PYPY)/.ready $(BENCH_VENV_CPYTHON)/.chart-ready
 	$(BENCH_VENV_PYPY)/bin/pip install -q --force-reinstall --no-deps .
-	$(BENCH_VENV_PYPY)/bin/python bench/peers.py
+	$(call bench_peers,$(BENCH_VENV_PYPY),pypy)
 	$(BENCH_VENV_PYPY)/bin/python bench/rss_cycles.py
 
 bench: bench-native bench-cpython bench-pypy

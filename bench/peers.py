@@ -7,13 +7,17 @@ instance; a row's ratio is the median over the repeats of (peer time /
 sandrig time) measured in the same repeat, so drift of a shared machine
 cancels out. A ratio above 1 means sandrig is that many times faster.
 
-    python bench/peers.py [--repeats N] [--only W1,W6,...]
+    python bench/peers.py [--repeats N] [--only W1,W6,...] [--json FILE]
+
+With --json the table's numbers are also written to FILE, for
+bench/chart.py.
 
 Memory per empty file is measured in a fresh process per backend.
 """
 
 import argparse
 import gc
+import json
 import os
 import platform
 import shutil
@@ -319,6 +323,7 @@ def main():
     parser.add_argument("--only", default="W1,W2w,W2r,W3,W4,W5,W6")
     parser.add_argument("--memory", help=argparse.SUPPRESS)  # child process mode
     parser.add_argument("--skip-memory", action="store_true")
+    parser.add_argument("--json", help="also write the table's numbers to this file")
     args = parser.parse_args()
     if args.memory:
         print(memory_per_file(args.memory))
@@ -336,9 +341,11 @@ def main():
         table_out.flush()
 
     interpreter = f"{platform.python_implementation()} {platform.python_version()}"
+    started = time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())
     say(f"# {interpreter}, {args.repeats} repeats (+1 warm-up; pyfakefs in the first "
-        f"{args.pyfakefs_repeats}), {os.cpu_count()} cores, "
-        f"{time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}")
+        f"{args.pyfakefs_repeats}), {os.cpu_count()} cores, {started}")
+    results = {"interpreter": interpreter, "date": started, "repeats": args.repeats,
+               "cores": os.cpu_count(), "rows": []}
     runs = {b.name: [] for b in BACKENDS}
     for repeat in range(args.repeats + 1):
         order = BACKENDS[repeat % len(BACKENDS):] + BACKENDS[:repeat % len(BACKENDS)]
@@ -362,11 +369,18 @@ def main():
             continue
         own = [r[key] for r in runs["sandrig"]]
         cells = [f"{key} {label}", f"{statistics.median(own) * 1e3:.2f} ms"]
+        row = {"key": key, "label": label, "sandrig_ms": statistics.median(own) * 1e3,
+               "peers": {}}
         for peer in peers:
             theirs = [r[key] for r in runs[peer]]
             ratio = statistics.median(t / o for t, o in zip(theirs, own))  # same rounds
             cells += [f"{statistics.median(theirs) * 1e3:.2f} ms", f"{ratio:.2f}x"]
+            row["peers"][peer] = {"ms": statistics.median(theirs) * 1e3, "ratio": ratio}
         say("| " + " | ".join(cells) + " |")
+        results["rows"].append(row)
+    if args.json:
+        with open(args.json, "w") as out:
+            json.dump(results, out, indent=1)
     if "W5" in only:
         growth = {name: statistics.median(r["W5 growth"] for r in runs[name])
                   for name in runs if runs[name]}
