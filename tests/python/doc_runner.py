@@ -53,7 +53,6 @@ def run_session(source):
     checker = doctest.OutputChecker()
     flags = doctest.ELLIPSIS
     names = {"__name__": "__main__"}
-    failures = 0
     output = Output()
     for example in doctest.DocTestParser().get_examples(source):
         raised = None
@@ -69,11 +68,11 @@ def run_session(source):
         else:
             good = (example.exc_msg is not None and not got
                     and checker.check_output(example.exc_msg, raised, flags))
-        if not good:
-            failures += 1
+        if not good:  # the examples after it would only fail in its wake
             print(f">>> {example.source.rstrip()}\nexpected:\n{example.exc_msg or example.want}"
                   f"got:\n{got}{raised or ''}", file=sys.stderr)
-    return 1 if failures else 0
+            return 1
+    return 0
 
 
 if __name__ == "__main__":
