@@ -1,4 +1,5 @@
-"""Every Python example of README.md and docs/*.md runs as written.
+"""Every Python example of README.md and docs/*.md runs as written, and
+every link between them leads somewhere.
 
 A ```python block is run as a script and must not raise. A ```pycon block
 is an interpreter session: every output line and exception it shows must be
@@ -66,6 +67,28 @@ def test_doc_example(kind, code, not_run):
     result = subprocess.run([sys.executable, str(RUNNER), kind], input=code, capture_output=True,
                             text=True, timeout=SECONDS, env=python_env())
     assert result.returncode == 0, result.stderr
+
+
+LINK = re.compile(r"\]\(([^)\s]+)\)")
+
+
+def anchors(document):
+    """The anchors of a document's headings, as the usual renderers make them."""
+    headings = re.findall(r"^#+ (.+)$", document.read_text(), re.M)
+    return {re.sub(r"[^\w\- ]", "", h.lower()).replace(" ", "-") for h in headings}
+
+
+@pytest.mark.parametrize("document", [d for d in DOCUMENTS if d.exists()],
+                         ids=lambda d: str(d.relative_to(ROOT)))
+def test_doc_links_lead_somewhere(document):
+    for target in LINK.findall(document.read_text()):
+        if re.match(r"\w+://", target):
+            continue  # outside the repository
+        path, _, anchor = target.partition("#")
+        linked = (document.parent / path).resolve() if path else document
+        assert linked.exists(), f"{document.name}: {target}"
+        if anchor and linked.suffix == ".md":
+            assert anchor in anchors(linked), f"{document.name}: {target}"
 
 
 @pytest.mark.parametrize("session, good", [
