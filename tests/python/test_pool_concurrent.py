@@ -121,32 +121,35 @@ def test_a_holder_past_its_process_limit_is_refused_while_others_and_the_pool_wo
 
 
 def test_a_write_race_in_a_home_fails_allocations_only_while_it_lasts():
-    pool = sandrig.PyUserPool(2)
+    pool = sandrig.PyUserPool(3)
     victim, attacker = pool.allocate(), pool.allocate()
     victim_uid, attacker_uid = victim.uid(), attacker.uid()
     # The victim's holder opens a folder of its home to everyone; the other
-    # account keeps thousands of files flowing into it.
+    # account keeps files flowing into it from three loops, over so many
+    # names that the removal of the folder takes long enough for the
+    # loops to put some back, however busy the host.
     run(victim.spawn(), "chmod 755 ~; mkdir -m 777 open")
     writers = attacker.spawn()
-    loop = "(while :; do for i in $(seq 2000); do : > f$i; done; done) >/dev/null 2>&1 &"
-    run(writers, "cd %s/open && %s %s" % (victim.home(), loop, loop))
-    assert wait_for(lambda: len(os.listdir(os.path.join(victim.home(), "open"))) >= 100)
-    collect()
+    loop = "perl -e 'for (my $i = 0;; $i++) { open(my $f, \">\", \"f\" . ($i % 20000)) }' &"
+    run(writers, "cd %s/open; %s" % (victim.home(), " ".join([loop] * 3)))
+    assert wait_for(lambda: len(os.listdir(os.path.join(victim.home(), "open"))) >= 10000)
     del victim
     collect()
 
     try:
-        # The victim's account is tried first, then (no room for a new one)
-        # tried again: both times the old home cannot be removed.
-        for _ in range(2):
-            with pytest.raises(ValueError, match="^Failed to remove the existing temporary home directory$"):
-                pool.allocate()
+        # The victim's account is tried first: its old home cannot be
+        # removed. It is set aside, and a new account comes next.
+        with pytest.raises(ValueError, match="^Failed to remove the existing temporary home directory$"):
+            pool.allocate()
+        third = pool.allocate()
+        assert third.uid() not in (victim_uid, attacker_uid)
     finally:
         del writers, attacker
         collect()  # ends the writers
-    users = [pool.allocate(), pool.allocate()]
-    assert sorted(u.uid() for u in users) == sorted([victim_uid, attacker_uid])
-    assert all(os.listdir(u.home()) == [] for u in users)
+    # All three accounts are handed out again.
+    users = [third, pool.allocate(), pool.allocate()]
+    assert sorted(u.uid() for u in users[1:]) == sorted([victim_uid, attacker_uid])
+    assert all(os.listdir(u.home()) == [] for u in users[1:])
 
 
 def test_a_full_tmp_fails_allocations_only_while_it_lasts():
@@ -185,7 +188,7 @@ def test_an_idle_account_that_cannot_be_cleared_gives_way_to_another_or_a_new_on
     busy = "/tmp/busy_%d" % blocked_uid
     os.makedirs(busy)
     os.chown(busy, blocked_uid, blocked_uid)
-    with mounted_tmpfs(busy, "size=64k"):
+    with mounted_tmpfs(busy, "size=64k,uid=%d,gid=%d" % (blocked_uid, blocked_uid)):
         first = pool.allocate()
         assert first.uid() == idle_uid
         second = pool.allocate()
