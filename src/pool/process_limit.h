@@ -17,10 +17,10 @@ rlim_t account_process_limit();
 
 // Sets `*static_cast<const rlim_t*>(limit)`, or the current hard limit
 // where that is lower, as the soft and hard RLIMIT_NPROC of the calling
-// process; 0, or the host error number. Made
-// to run in a forked child before it executes `su`: the hard limit is
-// inherited through `su` and its session, and the account, unprivileged,
-// cannot raise it again. Async-signal-safe.
+// process; 0, or the host error number. Made to run in a forked child
+// before it executes `su`: the hard limit is inherited through `su` and
+// its session, and the account, unprivileged, cannot raise it again.
+// Async-signal-safe.
 int apply_process_limit(const void* limit);
 
 }  // namespace sandrig::pool
