@@ -71,6 +71,8 @@ class AllSignalsBlocked {
 struct ChildStart {
   ChildTask task = nullptr;
   const void* context = nullptr;
+  ChildSetup setup = nullptr;
+  const void* setup_context = nullptr;
   char* const* paths = nullptr;
   char* const* argv = nullptr;
   char* const* envp = nullptr;
@@ -196,6 +198,9 @@ void close_descriptors_from(int first) {
     keep_below = report_slot + 1;
   }
   close_descriptors_from(keep_below);
+  if (start.setup != nullptr) {
+    if (const int error = start.setup(start.setup_context); error != 0) report_and_exit(report_fd, error);
+  }
   if (start.task != nullptr) ::_exit(start.task(start.context));
   exec_first(start, report_fd);
 }
@@ -274,7 +279,8 @@ std::expected<ChildProcess, int> ChildProcess::start_child(const void* raw_start
   return child;  // the child's ends of the pipes close here
 }
 
-std::expected<ChildProcess, int> ChildProcess::spawn(const std::vector<std::string>& argv) {
+std::expected<ChildProcess, int> ChildProcess::spawn(const std::vector<std::string>& argv, ChildSetup setup,
+                                                     const void* context) {
   if (argv.empty()) return std::unexpected(EINVAL);
   const std::vector<std::string> candidates = program_candidates(argv[0]);
   std::vector<char*> paths = null_terminated(candidates);
@@ -283,6 +289,8 @@ std::expected<ChildProcess, int> ChildProcess::spawn(const std::vector<std::stri
   start.paths = paths.data();
   start.argv = args.data();
   start.envp = environ;
+  start.setup = setup;
+  start.setup_context = context;
   return start_child(&start, /*report_exec=*/true);
 }
 

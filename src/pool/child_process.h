@@ -25,6 +25,11 @@ struct ExitStatus {
 // function may make async-signal-safe calls only.
 using ChildTask = int (*)(const void* context);
 
+// A function run in the forked child just before it executes its program
+// (async-signal-safe calls only, as for a ChildTask): 0 to go on, or a
+// host error number that fails the start with that error.
+using ChildSetup = int (*)(const void* context);
+
 // A child process started without a shell, its standard input, output and
 // error each connected to a pipe whose parent end this object owns. The
 // child starts with an empty signal mask, every caught signal and SIGPIPE
@@ -35,8 +40,10 @@ class ChildProcess {
  public:
   // Starts argv[0], searched for through PATH, with argv as its arguments
   // and the process's environment; returns the host error number when the
-  // child cannot be made or the program cannot be executed.
-  static std::expected<ChildProcess, int> spawn(const std::vector<std::string>& argv);
+  // child cannot be made, `setup(context)` fails or the program cannot be
+  // executed. `context` must stay valid until spawn returns.
+  static std::expected<ChildProcess, int> spawn(const std::vector<std::string>& argv,
+                                                ChildSetup setup = nullptr, const void* context = nullptr);
 
   // Runs `task(context)` in a forked child; returns the host error number
   // when the child cannot be made. `context` must stay valid until then.

@@ -9,6 +9,7 @@
 #include "pool/home_directory.h"
 #include "pool/host_command.h"
 #include "pool/host_error.h"
+#include "pool/process_limit.h"
 #include "pool/session_command.h"
 #include "pool/stderr_line.h"
 #include "pool/terminal_session.h"
@@ -66,8 +67,10 @@ std::expected<TerminalSession, std::string> User::spawn_terminal(SharedUser user
     username = guard->username_;
     home = guard->home_;
   }
-  auto child = ChildProcess::spawn(
-      {"su", "-s", "/bin/bash", "-P", "-c", session_shell_command(home), username});
+  // Every process of the session counts against the account's limit.
+  const rlim_t limit = account_process_limit();
+  auto child = ChildProcess::spawn({"su", "-s", "/bin/bash", "-P", "-c", session_shell_command(home), username},
+                                   apply_process_limit, &limit);
   if (!child) return std::unexpected("Failed to create the terminal session: " + host_error_text(child.error()));
   return TerminalSession(std::move(user), std::move(*child));
 }

@@ -53,6 +53,13 @@ def read_until(session, marker, reader="read"):
     return seen
 
 
+def run(session, command):
+    """Runs `command` in the session's shell and returns what it printed
+    up to a marker the echo of the typed line cannot contain."""
+    session.write(command.encode() + b"\necho D$((6*7))ONE\n")
+    return read_until(session, b"D42ONE")
+
+
 def read_to_end(session, reader="read"):
     seen = b""
     with Alarm():
