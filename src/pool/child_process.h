@@ -5,6 +5,7 @@
 #include <expected>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pool/unique_fd.h"
@@ -17,6 +18,13 @@ struct ExitStatus {
   std::optional<int> code;
   // True for a normal exit with status 0.
   bool success() const { return code == 0; }
+};
+
+// The parent's ends of a child's three standard streams.
+struct ChildPipes {
+  UniqueFd in;   // write end of its standard input
+  UniqueFd out;  // read end of its standard output
+  UniqueFd err;  // read end of its standard error
 };
 
 // A function run in a forked child in place of a program; what it returns
@@ -62,6 +70,9 @@ class ChildProcess {
   void close_stdin() { stdin_.reset(); }
   // Closes the three pipe ends: standard input, output, error, in order.
   void close_pipes();
+  // Hands the three pipe ends over to the caller; this object keeps the
+  // process only.
+  ChildPipes take_pipes() { return {std::move(stdin_), std::move(stdout_), std::move(stderr_)}; }
   // Sends `signal` to the child; returns the host error number on failure.
   std::expected<void, int> kill(int signal);
   // Blocks until the child has terminated and reaps it (once).
