@@ -5,6 +5,7 @@ import gc
 import os
 import re
 import signal
+import threading
 import time
 
 import pytest
@@ -32,13 +33,18 @@ class Alarm:
         self.seconds = seconds
 
     def __enter__(self):
-        self.previous = signal.signal(signal.SIGALRM, lambda *_: None)
-        signal.alarm(self.seconds)
+        # Only the main thread may set handlers; a read in another thread
+        # is bounded by whoever joins that thread.
+        self.active = threading.current_thread() is threading.main_thread()
+        if self.active:
+            self.previous = signal.signal(signal.SIGALRM, lambda *_: None)
+            signal.alarm(self.seconds)
         return self
 
     def __exit__(self, *exc):
-        signal.alarm(0)
-        signal.signal(signal.SIGALRM, self.previous)
+        if self.active:
+            signal.alarm(0)
+            signal.signal(signal.SIGALRM, self.previous)
 
 
 def read_until(session, marker, reader="read"):

@@ -11,7 +11,14 @@ import time
 import pytest
 
 import sandrig
-from pool_support import collect, live_processes, needs_isolated_root, wait_for, write_fake_programs
+from pool_support import (
+    collect,
+    live_processes,
+    needs_isolated_root,
+    read_until,
+    wait_for,
+    write_fake_programs,
+)
 
 pytestmark = needs_isolated_root
 
@@ -50,17 +57,6 @@ class Background:
         if self.error is not None:
             raise self.error
         return self.result
-
-
-def read_until(session, marker, reader="read"):
-    """Reads (without a signal: also in a thread) until `marker` appeared or the stream ended."""
-    seen = b""
-    while marker not in seen:
-        chunk = getattr(session, reader)(4096)
-        if not chunk:
-            break
-        seen += chunk
-    return seen
 
 
 def quiet_session(user):
