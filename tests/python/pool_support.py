@@ -153,3 +153,20 @@ def sysv_ipc_objects(uid):
                 if uid in (int(row["uid"]), int(row["cuid"])):
                     found.append((kind, int(row[header[1]])))
     return found
+
+
+def child_su_pid():
+    """The pid of the one `su` this process started."""
+    found = []
+    for name in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/stat" % name) as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+            with open("/proc/%s/comm" % name) as comm:
+                command = comm.read().strip()
+        except (OSError, IndexError):
+            continue
+        if int(fields[1]) == os.getpid() and command == "su" and fields[0] != "Z":
+            found.append(int(name))
+    assert len(found) == 1, found
+    return found[0]

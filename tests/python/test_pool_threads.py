@@ -12,6 +12,7 @@ import pytest
 
 import sandrig
 from pool_support import (
+    child_su_pid,
     collect,
     live_processes,
     needs_isolated_root,
@@ -103,23 +104,6 @@ def test_read_err_read_and_write_of_one_session_in_three_threads(user):
     assert writer.join() is None
     assert b"late-err-42\r\n" in output.join()
     assert errors.join() == b""
-
-
-def child_su_pid():
-    """The pid of the one `su` this process started."""
-    found = []
-    for name in os.listdir("/proc"):
-        try:
-            with open("/proc/%s/stat" % name) as stat:
-                fields = stat.read().rsplit(")", 1)[1].split()
-            with open("/proc/%s/comm" % name) as comm:
-                command = comm.read().strip()
-        except (OSError, IndexError):
-            continue
-        if int(fields[1]) == os.getpid() and command == "su" and fields[0] != "Z":
-            found.append(int(name))
-    assert len(found) == 1, found
-    return found[0]
 
 
 @pytest.mark.parametrize("call", ["read", "read_err", "write"])
