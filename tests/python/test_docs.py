@@ -50,7 +50,7 @@ BLOCKS = blocks()
 @pytest.mark.skipif(not (ROOT / "README.md").exists(), reason="the docs are not beside the tests")
 def test_docs_have_examples():
     kinds = {param.values[0] for param in BLOCKS}
-    assert len(BLOCKS) >= 4 and "python" in kinds
+    assert len(BLOCKS) >= 10 and kinds == {"python", "pycon"}
 
 
 @pytest.mark.skipif(not (ROOT / "README.md").exists(), reason="the docs are not beside the tests")
