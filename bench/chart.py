@@ -40,7 +40,9 @@ def colour_of(peer, peers):
 
 
 def ratio_text(ratio):
-    return f"{ratio:.0f}x" if ratio >= 10 else f"{ratio:.1f}x" if ratio >= 1 else f"{ratio:.2f}x"
+    if ratio >= 10:
+        return f"{ratio:.0f}x"
+    return f"{ratio:.1f}x" if ratio >= 1 else f"{ratio:.2f}x" if ratio >= 0.1 else f"{ratio:.1g}x"
 
 
 def draw_panel(axes, run, peers):
@@ -49,8 +51,8 @@ def draw_panel(axes, run, peers):
     for index, peer in enumerate(peers):
         for position, row in enumerate(rows):
             result = row["peers"].get(peer)
-            if result is None:
-                continue  # this peer did not run this workload
+            if result is None or result["ratio"] <= 0:
+                continue  # this peer did not run this workload, or took no time
             y = position + (index - (len(peers) - 1) / 2) * band
             # Bars grow from the 1x line: right where sandrig is faster.
             axes.barh(y, result["ratio"] - 1, height=band, left=1, color=colour_of(peer, peers),
@@ -71,7 +73,8 @@ def draw_panel(axes, run, peers):
 
 
 def x_limits(runs):
-    ratios = [p["ratio"] for run in runs for row in run["rows"] for p in row["peers"].values()]
+    ratios = [p["ratio"] for run in runs for row in run["rows"] for p in row["peers"].values()
+              if p["ratio"] > 0]
     low = min(ratios + [1.0]) / 4  # room for the labels
     high = max(ratios + [1.0]) * 4  # room for the labels
     return 10 ** math.floor(math.log10(low)), high

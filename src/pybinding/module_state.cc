@@ -17,6 +17,7 @@ struct ModuleState {
   // returning an existing object, and its garbage waits for a major
   // collection; results below kKeptIntCount are these (strong references).
   PyObject* kept_ints[kKeptIntCount];
+  PyObject* slash;  // "/", which splits packed names (a strong reference)
 #endif
 };
 
@@ -61,12 +62,13 @@ bool in_main_interpreter() {
 }
 
 #ifdef PYPY_VERSION
-bool keep_ints(ModuleState& state) {
+bool keep_objects(ModuleState& state) {
   for (unsigned number = 0; number < kKeptIntCount; ++number) {
     state.kept_ints[number] = PyLong_FromUnsignedLong(number);
     if (state.kept_ints[number] == nullptr) return false;
   }
-  return true;
+  state.slash = PyUnicode_FromStringAndSize("/", 1);
+  return state.slash != nullptr;
 }
 #endif
 
@@ -89,7 +91,7 @@ PyObject* initialize_module(bool (*register_all)(PyObject* module)) {
   Py_INCREF(module.get());
   state_of(module.get()) = ModuleState{};
   if (!ready_sealing_metatype(state_of(module.get()).metatype)) return nullptr;
-  if (!keep_ints(state_of(module.get()))) return nullptr;
+  if (!keep_objects(state_of(module.get()))) return nullptr;
 #endif
   // Not every interpreter stores an empty m_doc; the docstring is "" anyway.
   OwnedRef empty = OwnedRef::steal(PyUnicode_FromString(""));
@@ -124,6 +126,11 @@ PyObject* kept_int(unsigned long long number) {
   const ModuleState* state = module_slot().state;
   if (state == nullptr || number >= kKeptIntCount) return nullptr;
   return OwnedRef::borrow(state->kept_ints[number]).release();
+}
+
+PyObject* kept_slash() {
+  const ModuleState* state = module_slot().state;
+  return state == nullptr ? nullptr : state->slash;
 }
 #endif
 

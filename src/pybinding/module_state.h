@@ -42,6 +42,10 @@ inline constexpr unsigned kKeptIntCount = 4097;
 // The kept int `number` (a new reference), or null, with no exception
 // set, when it is not kept or the module is not initialized.
 PyObject* kept_int(unsigned long long number);
+
+// The str "/" kept for the module's lifetime (borrowed), or null, with no
+// exception set, when the module is not initialized.
+PyObject* kept_slash();
 #endif
 
 // The type object of a registered class, borrowed. Raises SystemError if

@@ -56,30 +56,15 @@ PyObject* fs_open(PyObject* self, const BoundArguments<2>& arguments) {
   return SANDRIG_TRY(new_py_file_handle(std::move(*handle))).release();
 }
 
-// A fresh list holding the items of `list`: the caller may change it.
-PyObject* list_copy(PyObject* list) { return PyList_GetSlice(list, 0, PY_SSIZE_T_MAX); }
-
-// listdir's result from two lists of the cache: copies of them.
-PyObject* copied_listing(const ListingCache::Hit& cached) {
-  OwnedRef files = OwnedRef::steal(list_copy(cached.files.get()));
-  if (!files) return nullptr;
-  OwnedRef directories = OwnedRef::steal(list_copy(cached.directories.get()));
-  if (!directories) return nullptr;
-  return PyTuple_Pack(2, files.get(), directories.get());
-}
-
-// Keeps copies of a stable listing's lists in the cache (the caller may
-// change the lists it gets); without memory for them it goes uncached.
-void keep_listing(ListingCache& cache, fs::InodeId id, const fs::PackedListing& packed,
-                  PyObject* files, PyObject* directories) {
-  OwnedRef kept_files = OwnedRef::steal(list_copy(files));
-  OwnedRef kept_directories = OwnedRef::steal(list_copy(directories));
-  if (!kept_files || !kept_directories) {
-    PyErr_Clear();
-    return;
-  }
-  cache.store(id, packed.stamp, kept_files.get(), kept_directories.get(),
-              std::size_t{packed.files.count} + packed.directories.count);
+// listdir's result from a list of every name, the first `files` of them
+// files: two fresh lists cut from it, which the caller may change.
+PyObject* cut_listing(PyObject* names, std::size_t files) {
+  const auto split = static_cast<Py_ssize_t>(files);
+  OwnedRef file_list = OwnedRef::steal(PyList_GetSlice(names, 0, split));
+  if (!file_list) return nullptr;
+  OwnedRef directory_list = OwnedRef::steal(PyList_GetSlice(names, split, PY_SSIZE_T_MAX));
+  if (!directory_list) return nullptr;
+  return PyTuple_Pack(2, file_list.get(), directory_list.get());
 }
 
 PyObject* fs_listdir(PyObject* self, const BoundArguments<1>& arguments) {
@@ -87,20 +72,24 @@ PyObject* fs_listdir(PyObject* self, const BoundArguments<1>& arguments) {
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
   auto id = value->fs->get_inode_by_path_raw(path);
   if (!id) return raise_io_error(id.error());
-  // The cached lists are held here: building objects below may run code
-  // that lists again and replaces them.
+  // The cached list is held here: building objects below may run code
+  // that lists again and replaces it.
   std::optional<ListingCache::Hit> cached = value->listings.find(*id);
   auto listing =
       value->fs->ls_packed(*id, cached ? std::optional(cached->stamp) : std::nullopt);
   if (!listing) return raise_io_error(listing.error());
-  if (!*listing) return copied_listing(*cached);  // unchanged since it was cached
-  const fs::PackedListing& packed = **listing;
-  OwnedRef files = OwnedRef::steal(names_result(packed.files));
-  if (!files) return nullptr;
-  OwnedRef directories = OwnedRef::steal(names_result(packed.directories));
-  if (!directories) return nullptr;
-  if (packed.stable) keep_listing(value->listings, *id, packed, files.get(), directories.get());
-  return PyTuple_Pack(2, files.get(), directories.get());
+  if (!*listing) return cut_listing(cached->names.get(), cached->files);  // unchanged
+  // Every name goes into one list, built at once and cut in two: the list
+  // itself is what the cache keeps, as nobody else ever sees it.
+  fs::PackedListing& packed = **listing;
+  const std::size_t files = packed.files.count;
+  fs::PackedNames& every = packed.files;
+  every.text += packed.directories.text;
+  every.count += packed.directories.count;
+  OwnedRef names = OwnedRef::steal(names_result(every));
+  if (!names) return nullptr;
+  if (packed.stable) value->listings.store(*id, packed.stamp, names.get(), every.count, files);
+  return cut_listing(names.get(), files);
 }
 
 PyObject* fs_remove(PyObject* self, const BoundArguments<2>& arguments) {

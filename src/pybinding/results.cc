@@ -55,7 +55,8 @@ PyObject* names_result(const fs::PackedNames& names) {
   // more than one split inside the interpreter.
   OwnedRef joined = OwnedRef::steal(text_result(text.substr(0, text.size() - 1)));
   if (!joined) return nullptr;
-  OwnedRef separator = OwnedRef::steal(PyUnicode_FromStringAndSize("/", 1));
+  OwnedRef separator = OwnedRef::borrow(kept_slash());
+  if (!separator) separator = OwnedRef::steal(PyUnicode_FromStringAndSize("/", 1));
   if (!separator) return nullptr;
   return PyUnicode_Split(joined.get(), separator.get(), -1);
 #else
