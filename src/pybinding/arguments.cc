@@ -16,7 +16,7 @@ std::string error_prefix(const Callee& callee) {
   return prefix;
 }
 
-PyResult<void> raise_binding_error(const Callee& callee, std::string_view problem) {
+std::unexpected<ErrorIsSet> raise_binding_error(const Callee& callee, std::string_view problem) {
   std::string message = error_prefix(callee);
   message.append(problem);
   PyErr_SetString(PyExc_TypeError, message.c_str());
@@ -44,8 +44,7 @@ std::string plural(std::size_t count, std::string_view word) {
 PyResult<void> check_positional_count(const Callee& callee, std::span<const Parameter> parameters,
                                       std::size_t given) {
   if (given <= parameters.size()) return {};
-  std::size_t required = 0;
-  for (const Parameter& parameter : parameters) required += parameter.required() ? 1 : 0;
+  const std::size_t required = required_count(parameters);
   std::string takes = required == parameters.size()
                           ? plural(parameters.size(), "positional argument")
                           : "from " + std::to_string(required) + " to " +
@@ -58,11 +57,12 @@ PyResult<void> check_positional_count(const Callee& callee, std::span<const Para
 // As raise_binding_error, for a problem that quotes a keyword as given:
 // the key is formatted by the interpreter, so a name that is not valid
 // UTF-8 or holds a NUL character is reported whole.
-PyResult<void> raise_keyword_error(const Callee& callee, const char* problem, PyObject* key) {
+std::unexpected<ErrorIsSet> raise_keyword_error(const Callee& callee, const char* problem,
+                                                PyObject* key) {
   std::string prefix = error_prefix(callee);
   prefix.append(problem).append(" '");
-  OwnedRef message = OwnedRef::steal(PyUnicode_FromFormat("%s%U'", prefix.c_str(), key));
-  if (!message) return error_is_set();
+  OwnedRef message =
+      SANDRIG_TRY(new_reference(PyUnicode_FromFormat("%s%U'", prefix.c_str(), key)));
   PyErr_SetObject(PyExc_TypeError, message.get());
   return error_is_set();
 }
@@ -99,53 +99,51 @@ PyResult<void> check_required(const Callee& callee, std::span<const Parameter> p
                                          ": " + name_list(missing));
 }
 
-bool bind_positional(const Callee& callee, std::span<const Parameter> parameters,
-                     std::span<PyObject* const> positional, std::span<PyObject*> bound) {
-  if (!check_positional_count(callee, parameters, positional.size())) return false;
+PyResult<void> bind_positional(const Callee& callee, std::span<const Parameter> parameters,
+                               std::span<PyObject* const> positional, std::span<PyObject*> bound) {
+  SANDRIG_TRY(check_positional_count(callee, parameters, positional.size()));
   for (std::size_t i = 0; i < positional.size(); ++i) bound[i] = positional[i];
-  return true;
+  return {};
 }
 
 }  // namespace
 
-std::nullptr_t raise_missing_instance(const Callee& callee) {
+std::unexpected<ErrorIsSet> raise_missing_instance(const Callee& callee) {
   PyErr_Format(PyExc_TypeError, "unbound method %s.%s() needs an argument", callee.class_name,
                callee.function_name);
-  return nullptr;
+  return error_is_set();
 }
 
-std::nullptr_t raise_no_arguments_taken(const Callee& callee, Py_ssize_t given) {
+std::unexpected<ErrorIsSet> raise_no_arguments_taken(const Callee& callee, Py_ssize_t given) {
   PyErr_Format(PyExc_TypeError, "%s.%s() takes no arguments (%zd given)", callee.class_name,
                callee.function_name, given);
-  return nullptr;
+  return error_is_set();
 }
 
-bool bind_into(const Callee& callee, std::span<const Parameter> parameters,
-               const CallArguments& call, std::span<PyObject*> bound) {
-  if (!bind_positional(callee, parameters, call.positional, bound)) return false;
+PyResult<void> bind_into(const Callee& callee, std::span<const Parameter> parameters,
+                         const CallArguments& call, std::span<PyObject*> bound) {
+  SANDRIG_TRY(bind_positional(callee, parameters, call.positional, bound));
   const Py_ssize_t keywords = call.keyword_names == nullptr ? 0 : PyTuple_GET_SIZE(call.keyword_names);
   for (Py_ssize_t i = 0; i < keywords; ++i) {
-    if (!bind_keyword(callee, parameters, PyTuple_GET_ITEM(call.keyword_names, i),
-                      call.keyword_values[i], bound)) {
-      return false;
-    }
+    SANDRIG_TRY(bind_keyword(callee, parameters, PyTuple_GET_ITEM(call.keyword_names, i),
+                             call.keyword_values[i], bound));
   }
-  return check_required(callee, parameters, bound).has_value();
+  return check_required(callee, parameters, bound);
 }
 
-bool bind_with_dict(const Callee& callee, std::span<const Parameter> parameters,
-                    std::span<PyObject* const> positional, PyObject* kwargs,
-                    std::span<PyObject*> bound) {
-  if (!bind_positional(callee, parameters, positional, bound)) return false;
+PyResult<void> bind_with_dict(const Callee& callee, std::span<const Parameter> parameters,
+                              std::span<PyObject* const> positional, PyObject* kwargs,
+                              std::span<PyObject*> bound) {
+  SANDRIG_TRY(bind_positional(callee, parameters, positional, bound));
   if (kwargs != nullptr) {
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     while (PyDict_Next(kwargs, &position, &key, &value)) {
-      if (!bind_keyword(callee, parameters, key, value, bound)) return false;
+      SANDRIG_TRY(bind_keyword(callee, parameters, key, value, bound));
     }
   }
-  return check_required(callee, parameters, bound).has_value();
+  return check_required(callee, parameters, bound);
 }
 
 }  // namespace sandrig::py

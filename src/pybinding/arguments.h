@@ -42,14 +42,14 @@ struct CallArguments {
 // worded as the interpreter words its own. On success each slot of `bound`
 // holds the borrowed argument, or null for an omitted optional parameter; a
 // caller that converts them takes references first (see BoundArguments).
-bool bind_into(const Callee& callee, std::span<const Parameter> parameters,
+PyResult<void> bind_into(const Callee& callee, std::span<const Parameter> parameters,
                const CallArguments& call, std::span<PyObject*> bound);
 
 // For a method called as a plain function whose first positional argument
 // is the instance: raise TypeError for a call without one, or for a call
 // of a method without parameters that passes `given` arguments.
-std::nullptr_t raise_missing_instance(const Callee& callee);
-std::nullptr_t raise_no_arguments_taken(const Callee& callee, Py_ssize_t given);
+std::unexpected<ErrorIsSet> raise_missing_instance(const Callee& callee);
+std::unexpected<ErrorIsSet> raise_no_arguments_taken(const Callee& callee, Py_ssize_t given);
 
 // The number of parameters without a default.
 constexpr std::size_t required_count(std::span<const Parameter> parameters) {
@@ -60,13 +60,13 @@ constexpr std::size_t required_count(std::span<const Parameter> parameters) {
 
 // bind_into, with the usual call (positional arguments only, as many as
 // the parameters allow, of which `required` are required) bound inline.
-inline bool bind_vectorcall(const Callee& callee, std::span<const Parameter> parameters,
+inline PyResult<void> bind_vectorcall(const Callee& callee, std::span<const Parameter> parameters,
                             std::size_t required, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames, std::span<PyObject*> bound) {
   const auto given = static_cast<std::size_t>(nargs);
   if (kwnames == nullptr && given >= required && given <= parameters.size()) {
     for (std::size_t i = 0; i < given; ++i) bound[i] = args[i];
-    return true;
+    return {};
   }
   return bind_into(callee, parameters, CallArguments{{args, given}, args + given, kwnames}, bound);
 }
@@ -74,7 +74,7 @@ inline bool bind_vectorcall(const Callee& callee, std::span<const Parameter> par
 // bind_into for a call with positional arguments and a dict of keyword
 // arguments (or null), as a METH_VARARGS | METH_KEYWORDS function or tp_new
 // receives them.
-bool bind_with_dict(const Callee& callee, std::span<const Parameter> parameters,
+PyResult<void> bind_with_dict(const Callee& callee, std::span<const Parameter> parameters,
                     std::span<PyObject* const> positional, PyObject* kwargs,
                     std::span<PyObject*> bound);
 

@@ -25,8 +25,7 @@ std::unexpected<ErrorIsSet> prefix_type_error(const char* name) {
     PyErr_Restore(type.release(), value.release(), traceback.release());
     return error_is_set();
   }
-  OwnedRef text = OwnedRef::steal(PyObject_Str(value.get()));
-  if (!text) return error_is_set();
+  OwnedRef text = SANDRIG_TRY(new_reference(PyObject_Str(value.get())));
   const char* utf8 = PyUnicode_AsUTF8(text.get());
   if (utf8 == nullptr) return error_is_set();
   std::string message = std::string("argument '") + name + "': " + utf8;
@@ -36,7 +35,7 @@ std::unexpected<ErrorIsSet> prefix_type_error(const char* name) {
 
 std::unexpected<ErrorIsSet> wrong_type(PyObject* value, const char* name,
                                        std::string_view target) {
-  raise_wrong_type(value, target);
+  (void)raise_wrong_type(value, target);
   return prefix_type_error(name);
 }
 
@@ -69,19 +68,18 @@ PyResult<std::size_t> size_argument(PyObject* value, const char* name) {
     }
     if (number == -1 && overflow == 0 && PyErr_Occurred()) return error_is_set();
   }
-  OwnedRef index = OwnedRef::steal(PyNumber_Index(value));
+  PyResult<OwnedRef> index = new_reference(PyNumber_Index(value));
   if (!index) return prefix_type_error(name);
   // Checked here because interpreters disagree on the exception type that
   // a negative value gives in the conversion below.
-  OwnedRef zero = OwnedRef::steal(PyLong_FromLong(0));
-  if (!zero) return error_is_set();
-  int negative = PyObject_RichCompareBool(index.get(), zero.get(), Py_LT);
-  if (negative < 0) return error_is_set();
+  OwnedRef zero = SANDRIG_TRY(new_reference(PyLong_FromLong(0)));
+  const int negative = PyObject_RichCompareBool(index->get(), zero.get(), Py_LT);
+  SANDRIG_TRY(status(negative));
   if (negative == 1) {
     PyErr_SetString(PyExc_OverflowError, "can't convert negative int to unsigned");
     return error_is_set();
   }
-  std::size_t size = PyLong_AsSize_t(index.get());
+  std::size_t size = PyLong_AsSize_t(index->get());
   if (size == static_cast<std::size_t>(-1) && PyErr_Occurred()) {
     // One wording on every interpreter; theirs differ for this case.
     if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return prefix_type_error(name);
@@ -97,10 +95,7 @@ PyResult<bool> bool_argument(PyObject* value, const char* name) {
 }
 
 PyResult<PyObject*> instance_argument(PyObject* value, const char* name, PyTypeObject* type) {
-  if (!PyObject_TypeCheck(value, type)) {
-    std::string_view target = type->tp_name;
-    return wrong_type(value, name, target.substr(target.rfind('.') + 1));
-  }
+  if (!PyObject_TypeCheck(value, type)) return wrong_type(value, name, class_name(type));
   return value;
 }
 

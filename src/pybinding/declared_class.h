@@ -27,11 +27,11 @@ namespace sandrig::py {
 
 template <std::size_t N>
 struct MethodHandlerOf {
-  using type = PyObject* (*)(PyObject* self, const BoundArguments<N>& arguments);
+  using type = PyResult<OwnedRef> (*)(PyObject* self, const BoundArguments<N>& arguments);
 };
 template <>
 struct MethodHandlerOf<0> {
-  using type = PyObject* (*)(PyObject* self);
+  using type = PyResult<OwnedRef> (*)(PyObject* self);
 };
 
 // The behaviour of a method with N parameters: it gets the instance (not
@@ -54,7 +54,8 @@ struct Method {
 // The behaviour of a constructor with N parameters: builds the instance of
 // `type` (already checked to be the class itself) from the bound arguments.
 template <std::size_t N>
-using ConstructorHandler = PyObject* (*)(PyTypeObject* type, const BoundArguments<N>& arguments);
+using ConstructorHandler = PyResult<OwnedRef> (*)(PyTypeObject* type,
+                                                  const BoundArguments<N>& arguments);
 
 // One class, declared once: its name, docstring (after the constructor's
 // text signature, when it has a constructor) and constructor with its N
@@ -76,16 +77,14 @@ struct MethodEntry {
   static constexpr std::size_t kRequired = required_count(Decl.parameters);
   static constexpr Callee kCallee{Class.name, Decl.name};
 
-  static PyObject* no_arguments(PyObject* self, PyObject*) { return Decl.handler(self); }
+  static PyResult<OwnedRef> no_arguments(PyObject* self, PyObject*) { return Decl.handler(self); }
 
   // Vectorcall: the arguments come as an array, keyword values after the
   // positional ones, with no tuple or dict built for the call.
-  static PyObject* fast(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames) {
+  static PyResult<OwnedRef> fast(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
     std::array<PyObject*, kArity> bound{};
-    if (!bind_vectorcall(kCallee, Decl.parameters, kRequired, args, nargs, kwnames, bound)) {
-      return nullptr;
-    }
+    SANDRIG_TRY(bind_vectorcall(kCallee, Decl.parameters, kRequired, args, nargs, kwnames, bound));
     const BoundArguments<kArity> held(bound);
     return Decl.handler(self, held);
   }
@@ -94,20 +93,18 @@ struct MethodEntry {
   // the first positional argument. A method with parameters gets its
   // keyword arguments as the caller's dict, which PyPy would not keep
   // alive for the call under vectorcall.
-  static PyObject* forwarded(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) {
+  static PyResult<OwnedRef> forwarded(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                       PyObject* kwnames) {
     if (nargs < 1) return raise_missing_instance(kCallee);
     const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
     if (nargs > 1 || keywords > 0) return raise_no_arguments_taken(kCallee, nargs - 1 + keywords);
     return Decl.handler(args[0]);
   }
 
-  static PyObject* forwarded_with_dict(PyObject*, PyObject* args, PyObject* kwargs) {
+  static PyResult<OwnedRef> forwarded_with_dict(PyObject*, PyObject* args, PyObject* kwargs) {
     if (PyTuple_GET_SIZE(args) < 1) return raise_missing_instance(kCallee);
     std::array<PyObject*, kArity> bound{};
-    if (!bind_with_dict(kCallee, Decl.parameters, tuple_items(args, 1), kwargs, bound)) {
-      return nullptr;
-    }
+    SANDRIG_TRY(bind_with_dict(kCallee, Decl.parameters, tuple_items(args, 1), kwargs, bound));
     const BoundArguments<kArity> held(bound);
     return Decl.handler(PyTuple_GET_ITEM(args, 0), held);
   }
@@ -150,7 +147,8 @@ class DeclaredClass {
     all.insert(all.end(), slots.begin(), slots.end());
     if constexpr (sizeof...(Methods) > 0) all.push_back({Py_tp_methods, methods.data()});
     all.push_back({0, nullptr});
-    PyType_Spec spec = {Class.name, basic_size, 0, Py_TPFLAGS_DEFAULT, all.data()};
+    PyType_Spec spec = {QualifiedName<Class>::kText.data(), basic_size, 0, Py_TPFLAGS_DEFAULT,
+                        all.data()};
     PyTypeObject* type = SANDRIG_TRY(register_class(module, Class.id, spec));
     SANDRIG_TRY(document_methods(type, functions));
     return type;
@@ -169,13 +167,11 @@ class DeclaredClass {
   static inline std::array<PyMethodDef, sizeof...(Methods)> functions = {
       MethodEntry<Class, Methods>::function_definition()...};
 
-  static PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static PyResult<OwnedRef> construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     std::array<PyObject*, kArity> bound{};
-    if (!bind_with_dict(kCallee, Class.parameters, tuple_items(args), kwargs, bound)) {
-      return nullptr;
-    }
+    SANDRIG_TRY(bind_with_dict(kCallee, Class.parameters, tuple_items(args), kwargs, bound));
     const BoundArguments<kArity> held(bound);
-    if (!require_class(type, Class.id)) return nullptr;
+    SANDRIG_TRY(require_class(type, Class.id));
     return Class.constructor(type, held);
   }
 
@@ -191,7 +187,7 @@ class DeclaredClass {
     if constexpr (kConstructible) {
       return as_slot(Edge<&construct>::call);
     } else {
-      return as_slot(&no_constructor);
+      return as_slot(Edge<&no_constructor>::call);
     }
   }
 };

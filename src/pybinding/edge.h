@@ -3,36 +3,41 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <type_traits>
-
 #include "pybinding/errors.h"
+#include "pybinding/owned_ref.h"
+#include "pybinding/py_result.h"
 
 namespace sandrig::py {
 
-// The boundary between Python and C++: Edge<&fn>::call has fn's signature,
-// runs fn and turns any C++ exception escaping it into a Python exception
-// (internal failures into the panic exception), so none ever unwinds into
-// the interpreter. Every method, constructor and slot goes through it.
+// The boundary between Python and C++: Edge<&fn>::call takes fn's
+// parameters, runs fn and gives its PyResult to the interpreter in the
+// interpreter's convention (a new reference or null; 0 or -1), turning any
+// C++ exception escaping fn into a Python exception (internal failures
+// into the panic exception), so none ever unwinds into the interpreter.
+// Every method, constructor and slot goes through it.
 template <auto Fn>
 struct Edge;
 
-template <typename Result, typename... Args, Result (*Fn)(Args...)>
+template <typename... Args, PyResult<OwnedRef> (*Fn)(Args...)>
 struct Edge<Fn> {
-  static Result call(Args... args) noexcept {
+  static PyObject* call(Args... args) noexcept {
     try {
-      return Fn(args...);
+      PyResult<OwnedRef> result = Fn(args...);
+      return result ? result->release() : nullptr;
     } catch (...) {
       raise_from_current_exception();
-      return failed();
+      return nullptr;
     }
   }
+};
 
- private:
-  // The value that tells the interpreter an exception is set.
-  static Result failed() {
-    if constexpr (std::is_pointer_v<Result>) {
-      return nullptr;
-    } else {
+template <typename... Args, PyResult<void> (*Fn)(Args...)>
+struct Edge<Fn> {
+  static int call(Args... args) noexcept {
+    try {
+      return Fn(args...) ? 0 : -1;
+    } catch (...) {
+      raise_from_current_exception();
       return -1;
     }
   }

@@ -6,29 +6,31 @@
 #include <string_view>
 
 #include "fs/error.h"
+#include "pybinding/py_result.h"
 
 namespace sandrig::py {
 
-// Each raise_* function sets a Python exception and returns null, so a
-// method can `return raise_...(...)`.
+// Each raise_* function sets a Python exception and returns the failed
+// result, so a step can `return raise_...(...)`.
 
 // A filesystem error: ValueError whose one argument is the display text.
-PyObject* raise_io_error(const fs::IoError& error);
+std::unexpected<ErrorIsSet> raise_io_error(const fs::IoError& error);
 // A failure message of the terminal or the pool: ValueError, unchanged.
-PyObject* raise_message(std::string_view message);
+std::unexpected<ErrorIsSet> raise_message(std::string_view message);
 // TypeError "'<type of value>' object cannot be converted to '<target>'".
-PyObject* raise_wrong_type(PyObject* value, std::string_view target);
+std::unexpected<ErrorIsSet> raise_wrong_type(PyObject* value, std::string_view target);
 
 // Maps the C++ exception being handled to a Python exception; call only
 // inside a catch block. Internal failures and any other C++ exception
 // become the panic exception; std::bad_alloc becomes MemoryError.
-PyObject* raise_from_current_exception() noexcept;
+std::unexpected<ErrorIsSet> raise_from_current_exception() noexcept;
 
 // Reports the Python exception that is set through the interpreter's
 // unraisable hook (for failures nobody can catch, as in a destructor).
 void report_unraisable(PyObject* context) noexcept;
 
-// The bare name of an object's type ("str", "PyFs").
-std::string_view type_name(PyObject* value);
+// The bare name of a type ("str", "PyFs"): its tp_name without the module
+// prefix that static types carry ("collections.deque").
+const char* class_name(PyTypeObject* type);
 
 }  // namespace sandrig::py

@@ -12,7 +12,6 @@
 #include "pybinding/module_state.h"
 #include "pybinding/owned_ref.h"
 #include "pybinding/py_result.h"
-#include "pybinding/static_type.h"
 
 namespace sandrig::py {
 
@@ -34,8 +33,7 @@ struct Instance {
 // count is checked rather than assumed.
 inline PyResult<OwnedRef> allocate_instance(PyTypeObject* type) {
   Py_ssize_t before = Py_REFCNT(type);
-  OwnedRef object = OwnedRef::steal(PyType_GenericAlloc(type, 0));
-  if (!object) return error_is_set();
+  OwnedRef object = SANDRIG_TRY(new_reference(PyType_GenericAlloc(type, 0)));
   if (Py_REFCNT(type) == before) Py_INCREF(type);
   return object;
 }
@@ -51,9 +49,7 @@ class Native {
   // value throws, the bare object is freed and the exception propagates.
   template <typename... Args>
   static PyResult<OwnedRef> create(PyTypeObject* type, Args&&... args) {
-    auto allocated = allocate_instance(type);
-    if (!allocated) return error_is_set();
-    PyObject* object = allocated->release();
+    PyObject* object = SANDRIG_TRY(allocate_instance(type)).release();
     try {
       std::construct_at(pointer(object), std::forward<Args>(args)...);
       instance(object)->constructed = true;
@@ -137,10 +133,9 @@ inline std::unexpected<ErrorIsSet> raise_not_constructed(PyObject* object, const
 // For a constructor (tp_new): refuses to build the class `id` into any
 // other type, which PyPy would otherwise let `Cls.__new__(Other)` do.
 inline PyResult<void> require_class(PyTypeObject* type, ClassId id) {
-  auto own = class_type(id);
-  if (!own) return error_is_set();
-  if (type == *own) return {};
-  const char* own_name = class_name(*own);
+  PyTypeObject* own = SANDRIG_TRY(class_type(id));
+  if (type == own) return {};
+  const char* own_name = class_name(own);
   PyErr_Format(PyExc_TypeError, "%s.__new__(%s): %s is not a subtype of %s", own_name,
                class_name(type), class_name(type), own_name);
   return error_is_set();
@@ -150,12 +145,8 @@ inline PyResult<void> require_class(PyTypeObject* type, ClassId id) {
 // the class `id` (TypeError naming the class otherwise) that holds a value.
 template <typename T>
 PyResult<T*> self_value(PyObject* self, ClassId id) {
-  auto type = class_type(id);
-  if (!type) return error_is_set();
-  if (!PyObject_TypeCheck(self, *type)) {
-    raise_wrong_type(self, class_name(*type));
-    return error_is_set();
-  }
+  PyTypeObject* type = SANDRIG_TRY(class_type(id));
+  if (!PyObject_TypeCheck(self, type)) return raise_wrong_type(self, class_name(type));
   if (!Native<T>::constructed(self)) return raise_not_constructed(self);
   return &Native<T>::value(self);
 }

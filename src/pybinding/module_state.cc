@@ -1,5 +1,6 @@
 #include "pybinding/module_state.h"
 
+#include "pybinding/errors.h"
 #include "pybinding/type_builder.h"
 
 namespace sandrig::py {
@@ -7,12 +8,11 @@ namespace {
 
 // Per-module storage: the class objects, kept apart from the module's
 // attributes so that rebinding an attribute cannot swap a class, and on
-// PyPy the memory they live in (see static_type.h).
+// PyPy the memory they live in (see pypy_type.h).
 struct ModuleState {
   PyObject* types[kClassCount];  // strong references
-  TypeMemory memory[kClassCount];
 #ifdef PYPY_VERSION
-  PyTypeObject metatype;  // the class of the classes
+  TypeMemory memory[kClassCount];
   // Every new int the emulated C API hands over costs ten times a call
   // returning an existing object, and its garbage waits for a major
   // collection; results below kKeptIntCount are these (strong references).
@@ -49,81 +49,73 @@ InitializedModule& module_slot() {
 // The module is one per process and belongs to the main interpreter: a
 // sub-interpreter tears down the modules it imported when it ends, which
 // would empty the main interpreter's module too.
-bool in_main_interpreter() {
-#ifdef PYPY_VERSION
-  return true;  // no sub-interpreters
-#else
-  if (PyInterpreterState_Get() == PyInterpreterState_Main()) return true;
-  PyErr_SetString(PyExc_ImportError,
-                  "module sandrig does not support loading in subinterpreters");
-  return false;
+PyResult<void> require_main_interpreter() {
+#ifndef PYPY_VERSION  // PyPy has no sub-interpreters
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+    PyErr_SetString(PyExc_ImportError,
+                    "module sandrig does not support loading in subinterpreters");
+    return error_is_set();
+  }
 #endif
+  return {};
 }
 
 #ifdef PYPY_VERSION
-bool keep_ints(ModuleState& state) {
+PyResult<void> keep_ints(ModuleState& state) {
   for (unsigned number = 0; number < kKeptIntCount; ++number) {
-    state.kept_ints[number] = PyLong_FromUnsignedLong(number);
-    if (state.kept_ints[number] == nullptr) return false;
+    state.kept_ints[number] =
+        SANDRIG_TRY(new_reference(PyLong_FromUnsignedLong(number))).release();
   }
-  return true;
+  return {};
 }
 #endif
 
 }  // namespace
 
-PyObject* initialized_module() { return module_slot().module; }
-
-PyObject* initialize_module(bool (*register_all)(PyObject* module)) {
-  if (!in_main_interpreter()) return nullptr;
-  if (PyObject* existing = module_slot().module) {
-    Py_INCREF(existing);
-    return existing;
-  }
-  OwnedRef module = OwnedRef::steal(PyModule_Create(&module_definition));
-  if (!module) return nullptr;
+PyResult<OwnedRef> initialize_module(PyResult<void> (*register_all)(PyObject* module)) {
+  SANDRIG_TRY(require_main_interpreter());
+  if (PyObject* existing = module_slot().module) return OwnedRef::borrow(existing);
+  OwnedRef module = SANDRIG_TRY(new_reference(PyModule_Create(&module_definition)));
 #ifdef PYPY_VERSION
   // A static type is never freed, so neither is the memory it lives in:
   // this reference, never given back, keeps the state even when the
   // initialization fails. The memory is zeroed here, not trusted to be.
   Py_INCREF(module.get());
   state_of(module.get()) = ModuleState{};
-  if (!ready_sealing_metatype(state_of(module.get()).metatype)) return nullptr;
-  if (!keep_ints(state_of(module.get()))) return nullptr;
+  SANDRIG_TRY(keep_ints(state_of(module.get())));
 #endif
   // Not every interpreter stores an empty m_doc; the docstring is "" anyway.
-  OwnedRef empty = OwnedRef::steal(PyUnicode_FromString(""));
-  if (!empty || PyObject_SetAttrString(module.get(), "__doc__", empty.get()) < 0) return nullptr;
-  if (!register_all(module.get())) return nullptr;
+  OwnedRef empty = SANDRIG_TRY(new_reference(PyUnicode_FromString("")));
+  SANDRIG_TRY(status(PyObject_SetAttrString(module.get(), "__doc__", empty.get())));
+  SANDRIG_TRY(register_all(module.get()));
   for (PyObject* type : state_of(module.get()).types) {
-    if (!seal_type(reinterpret_cast<PyTypeObject*>(type))) return nullptr;
+    SANDRIG_TRY(seal_type(reinterpret_cast<PyTypeObject*>(type)));
   }
-  module_slot() = {module.get(), &state_of(module.get())};
-  Py_INCREF(module.get());  // the slot's own reference, never dropped
-  return module.release();
+  PyObject* kept = module.release();  // the slot's reference, never dropped
+  module_slot() = {kept, &state_of(kept)};
+  return OwnedRef::borrow(kept);
 }
 
 PyResult<PyTypeObject*> register_class(PyObject* module, ClassId id, PyType_Spec& spec) {
   ModuleState& state = state_of(module);
 #ifdef PYPY_VERSION
-  PyTypeObject* metatype = &state.metatype;
+  OwnedRef type = SANDRIG_TRY(build_final_type(spec, state.memory[static_cast<int>(id)]));
 #else
-  PyTypeObject* metatype = nullptr;
+  OwnedRef type = SANDRIG_TRY(build_final_type(spec));
 #endif
-  auto type = build_final_type(spec, state.memory[static_cast<int>(id)], metatype);
-  if (!type) return error_is_set();
   PyObject*& slot = state.types[static_cast<int>(id)];
   Py_XDECREF(slot);
-  slot = OwnedRef::borrow(type->get()).release();
-  if (PyModule_AddObject(module, spec.name, type->get()) < 0) return error_is_set();
-  return reinterpret_cast<PyTypeObject*>(type->release());  // the attribute took it
+  slot = OwnedRef::borrow(type.get()).release();
+  const char* name = class_name(reinterpret_cast<PyTypeObject*>(type.get()));
+  SANDRIG_TRY(status(PyModule_AddObject(module, name, type.get())));
+  return reinterpret_cast<PyTypeObject*>(type.release());  // the attribute took it
 }
 
 #ifdef PYPY_VERSION
-PyObject* kept_int(unsigned long long number) {
+OwnedRef kept_int(unsigned long long number) {
   const ModuleState* state = module_slot().state;
-  if (state == nullptr || number >= kKeptIntCount) return nullptr;
-  return OwnedRef::borrow(state->kept_ints[number]).release();
+  if (state == nullptr || number >= kKeptIntCount) return {};
+  return OwnedRef::borrow(state->kept_ints[number]);
 }
 #endif
 

@@ -17,28 +17,27 @@ constexpr const char* kPanicDoc =
 
 }  // namespace
 
-PyObject* panic_exception_type() {
+PyResult<PyObject*> panic_exception_type() {
   // The one exception class of the module; deliberately never freed. Built
   // under the interpreter lock, retried if an earlier attempt failed.
   static PyObject* type = nullptr;
   if (type == nullptr) {
     type = PyErr_NewExceptionWithDoc(kPanicName, kPanicDoc, PyExc_BaseException, nullptr);
+    if (type == nullptr) return error_is_set();
   }
   return type;
 }
 
-PyObject* raise_internal_failure(std::string_view message) {
+std::unexpected<ErrorIsSet> raise_internal_failure(std::string_view message) {
   // Straight to the descriptor: the process may be in a bad state, and the
   // line must not wait in a buffer behind later output. A failing stderr
   // leaves nothing sensible to do, so its result is ignored.
   write_all(STDERR_FILENO, std::string("sandrig: internal failure: ").append(message).append("\n"));
-  PyObject* type = panic_exception_type();
-  if (type == nullptr) return nullptr;  // creating the class failed and raised
-  OwnedRef text = OwnedRef::steal(
-      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
-  if (!text) return nullptr;
+  PyObject* type = SANDRIG_TRY(panic_exception_type());
+  OwnedRef text = SANDRIG_TRY(new_reference(
+      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace")));
   PyErr_SetObject(type, text.get());
-  return nullptr;
+  return error_is_set();
 }
 
 }  // namespace sandrig::py

@@ -12,18 +12,18 @@ namespace sandrig::py {
 
 // The exception class that internal failures raise in Python. It derives
 // directly from BaseException so that `except Exception` does not swallow
-// a broken invariant. Built on first use and kept for the process' life;
-// null with a Python exception set if it could not be built.
-PyObject* panic_exception_type();
+// a broken invariant. Built on first use and kept for the process' life
+// (borrowed).
+PyResult<PyObject*> panic_exception_type();
 
 // Writes `message` to standard error, then raises it as the panic exception.
-// Always returns null, for use as a failed call's result.
-PyObject* raise_internal_failure(std::string_view message);
+std::unexpected<ErrorIsSet> raise_internal_failure(std::string_view message);
 
 // Hands a call's newly made result object to the caller; failing to make it
 // is an internal failure, raised with `message` in place of its exception.
-inline PyObject* result_or_internal_failure(PyResult<OwnedRef> object, std::string_view message) {
-  if (object) return object->release();
+inline PyResult<OwnedRef> result_or_internal_failure(PyResult<OwnedRef> object,
+                                                     std::string_view message) {
+  if (object) return object;
   PyErr_Clear();
   return raise_internal_failure(message);
 }

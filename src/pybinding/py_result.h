@@ -7,36 +7,35 @@
 #include <utility>
 
 #include "common/try.h"
+#include "pybinding/owned_ref.h"
 
 namespace sandrig::py {
 
 // Marks a failed binding step whose Python exception is already set.
 struct ErrorIsSet {};
 
-// A binding step's value, or the note that a Python exception is set.
+// A binding step's value, or the note that a Python exception is set: the
+// binding's one way to report a failure. Every step that can raise returns
+// one; SANDRIG_TRY (common/try.h) hands a failure on to the caller, and
+// Edge<&fn>::call (edge.h) gives it to the interpreter as a null result.
 template <typename T>
 using PyResult = std::expected<T, ErrorIsSet>;
 
-// Shorthand for the failed result after a Python exception was raised.
+// The failed result, once a Python exception was raised.
 inline std::unexpected<ErrorIsSet> error_is_set() { return std::unexpected(ErrorIsSet{}); }
 
-// What SANDRIG_TRY returns on a failed binding step: null to the
-// interpreter, or the failed result to a step that itself returns a PyResult.
-struct Failed {
-  operator PyObject*() const { return nullptr; }  // NOLINT: converts on purpose
-  template <typename T>
-  operator PyResult<T>() const {  // NOLINT: converts on purpose
-    return error_is_set();
-  }
-};
+// The C API's conventions, wrapped where the call is made:
 
-// SANDRIG_TRY (common/try.h) on a binding step: when the step failed (its
-// Python exception is set), the enclosing function, which returns PyObject*
-// or a PyResult, returns Failed. Spares each method the check after every
-// step, so that it reads as its algorithm.
-template <typename T>
-Failed propagate_failure(PyResult<T>&&) {
-  return Failed{};
+// A new reference returned by a C API call (null: it raised).
+inline PyResult<OwnedRef> new_reference(PyObject* object) {
+  if (object == nullptr) return error_is_set();
+  return OwnedRef::steal(object);
+}
+
+// The status returned by a C API call (negative: it raised).
+inline PyResult<void> status(int result) {
+  if (result < 0) return error_is_set();
+  return {};
 }
 
 }  // namespace sandrig::py

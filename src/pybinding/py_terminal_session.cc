@@ -28,20 +28,21 @@ PyResult<LockedSession*> session_of(PyObject* self) {
   return self_value<LockedSession>(self, ClassId::PyTerminalSession);
 }
 
-PyObject* session_close(PyObject* self) {
+PyResult<OwnedRef> session_close(PyObject* self) {
   SANDRIG_TRY(session_of(self))->lock()->close();
   return none_result();
 }
 
-PyObject* session_write(PyObject* self, const BoundArguments<1>& arguments) {
+PyResult<OwnedRef> session_write(PyObject* self, const BoundArguments<1>& arguments) {
   LockedSession* session = SANDRIG_TRY(session_of(self));
   std::span<const std::uint8_t> data = SANDRIG_TRY(bytes_argument(arguments[0], "data"));
   auto written = session->lock()->write(data);
-  return written ? none_result() : raise_message(written.error());
+  if (!written) return raise_message(written.error());
+  return none_result();
 }
 
 template <Stream stream>
-PyObject* read_stream(PyObject* self, const BoundArguments<1>& arguments) {
+PyResult<OwnedRef> read_stream(PyObject* self, const BoundArguments<1>& arguments) {
   LockedSession* session = SANDRIG_TRY(session_of(self));
   auto requested = SANDRIG_TRY(optional_argument(arguments[0], "buffer", size_argument));
   const std::size_t size = requested.value_or(kDefaultReadSize);
@@ -96,10 +97,11 @@ PyResult<OwnedRef> new_py_terminal_session(pool::TerminalSession session) {
                           std::move(session));
 }
 
-bool register_py_terminal_session(PyObject* module) {
-  return PyTerminalSessionClass::register_in(module, Sessions::kBasicSize,
-                                             {{Py_tp_dealloc, as_slot(&session_dealloc)}})
-      .has_value();
+template <>
+PyResult<void> register_class_of<ClassId::PyTerminalSession>(PyObject* module) {
+  SANDRIG_TRY(PyTerminalSessionClass::register_in(module, Sessions::kBasicSize,
+                                                  {{Py_tp_dealloc, as_slot(&session_dealloc)}}));
+  return {};
 }
 
 }  // namespace sandrig::py

@@ -22,7 +22,7 @@ PyResult<pool::SharedUser*> user_of(PyObject* self) {
   return self_value<pool::SharedUser>(self, ClassId::PyUser);
 }
 
-PyObject* user_spawn(PyObject* self) {
+PyResult<OwnedRef> user_spawn(PyObject* self) {
   pool::SharedUser* user = SANDRIG_TRY(user_of(self));
   auto session = pool::User::spawn_terminal(*user);
   if (!session) return raise_message(session.error());
@@ -30,22 +30,22 @@ PyObject* user_spawn(PyObject* self) {
                                     "Failed to create the PyTerminalSession object");
 }
 
-PyObject* user_username(PyObject* self) {
+PyResult<OwnedRef> user_username(PyObject* self) {
   const std::string name = SANDRIG_TRY(user_of(self))->get()->lock()->username();
   return text_result(name);
 }
 
-PyObject* user_uid(PyObject* self) {
+PyResult<OwnedRef> user_uid(PyObject* self) {
   const std::uint32_t uid = SANDRIG_TRY(user_of(self))->get()->lock()->uid();
   return unsigned_result(uid);
 }
 
-PyObject* user_home(PyObject* self) {
+PyResult<OwnedRef> user_home(PyObject* self) {
   const std::string home = SANDRIG_TRY(user_of(self))->get()->lock()->home();
   return text_result(home);
 }
 
-PyObject* user_str(PyObject* self) {
+PyResult<OwnedRef> user_str(PyObject* self) {
   pool::SharedUser* user = SANDRIG_TRY(user_of(self));
   std::string text;
   {
@@ -84,12 +84,13 @@ PyResult<OwnedRef> new_py_user(pool::SharedUser user) {
   return Users::create(SANDRIG_TRY(class_type(ClassId::PyUser)), std::move(user));
 }
 
-bool register_py_user(PyObject* module) {
+template <>
+PyResult<void> register_class_of<ClassId::PyUser>(PyObject* module) {
   // Dropping the last reference to the User releases the account.
-  return PyUserClass::register_in(module, Users::kBasicSize,
-                                  {{Py_tp_dealloc, as_slot(&Users::destroy)},
-                                   {Py_tp_str, as_slot(Edge<&user_str>::call)}})
-      .has_value();
+  SANDRIG_TRY(PyUserClass::register_in(module, Users::kBasicSize,
+                                       {{Py_tp_dealloc, as_slot(&Users::destroy)},
+                                        {Py_tp_str, as_slot(Edge<&user_str>::call)}}));
+  return {};
 }
 
 }  // namespace sandrig::py

@@ -11,21 +11,22 @@
 #include <vector>
 
 #include "fs/packed_listing.h"
+#include "pybinding/owned_ref.h"
+#include "pybinding/py_result.h"
 
 namespace sandrig::py {
 
-// Result conversions, native value -> new Python reference (null with an
-// exception set if the object cannot be created).
+// Result conversions, native value -> new Python object.
 
 // None, the result of an operation without a value.
-PyObject* none_result();
+OwnedRef none_result();
 // A str from UTF-8 text.
-PyObject* text_result(std::string_view text);
+PyResult<OwnedRef> text_result(std::string_view text);
 // A bytes object holding a copy of `data`.
-PyObject* bytes_result(std::span<const std::uint8_t> data);
+PyResult<OwnedRef> bytes_result(std::span<const std::uint8_t> data);
 // An int from an unsigned number (sizes, ids, user ids).
-PyObject* unsigned_result(std::uint64_t number);
+PyResult<OwnedRef> unsigned_result(std::uint64_t number);
 // A list of str of the packed names, in their order.
-PyObject* names_result(const fs::PackedNames& names);
+PyResult<OwnedRef> names_result(const fs::PackedNames& names);
 
 }  // namespace sandrig::py

@@ -53,18 +53,13 @@ constexpr void write_signature_doc(TextWriter& out, const char* name, Receiver r
   out.put(body);
 }
 
-// The docstring of the declaration `Decl` (a Method or a class with a
-// constructor, see declared_class.h), built at compile time into static
-// storage: `Decl.doc` after the text signature of `Decl`.
-template <const auto& Decl>
-struct SignatureDoc {
+// The text that `Write` puts, built at compile time into static storage.
+template <void (*Write)(TextWriter&)>
+struct StaticText {
  private:
-  static constexpr void write(TextWriter& out) {
-    write_signature_doc(out, Decl.name, Decl.kReceiver, Decl.parameters, Decl.doc);
-  }
   static constexpr std::size_t size() {
     TextWriter counter(nullptr);
-    write(counter);
+    Write(counter);
     return counter.size();
   }
 
@@ -73,9 +68,30 @@ struct SignatureDoc {
   static constexpr std::array<char, size() + 1> kText = [] {
     std::array<char, size() + 1> text{};
     TextWriter writer(text.data());
-    write(writer);
+    Write(writer);
     return text;
   }();
 };
+
+template <const auto& Decl>
+constexpr void write_doc_of(TextWriter& out) {
+  write_signature_doc(out, Decl.name, Decl.kReceiver, Decl.parameters, Decl.doc);
+}
+
+// The docstring of the declaration `Decl` (a Method or a class with a
+// constructor, see declared_class.h): `Decl.doc` after the text signature
+// of `Decl`.
+template <const auto& Decl>
+using SignatureDoc = StaticText<&write_doc_of<Decl>>;
+
+template <const auto& Decl>
+constexpr void write_qualified_name_of(TextWriter& out) {
+  out.put("sandrig.");
+  out.put(Decl.name);
+}
+
+// The name of the class `Decl` with the module's prefix: "sandrig.PyFs".
+template <const auto& Decl>
+using QualifiedName = StaticText<&write_qualified_name_of<Decl>>;
 
 }  // namespace sandrig::py

@@ -6,28 +6,30 @@
 #include <span>
 
 #include "pybinding/owned_ref.h"
+#include "pybinding/pypy_type.h"
 #include "pybinding/py_result.h"
-#include "pybinding/static_type.h"
 
 namespace sandrig::py {
 
 // Builds the type of `spec` with the properties every class of the module
-// shares: a bare name (`spec.name` holds no module prefix), final (`spec`
-// must not carry Py_TPFLAGS_BASETYPE), no instance __dict__, no weak
-// references, and "sandrig" as its __module__. Docstrings given through
+// shares: named `spec.name`, "sandrig.<name>", which gives its __module__;
+// final (`spec` must not carry Py_TPFLAGS_BASETYPE); no instance __dict__;
+// no weak references. Docstrings given through
 // Py_tp_doc follow the "Name(signature)\n--\n\n" convention, so that the
-// interpreter exposes __text_signature__. On CPython a heap type, and
-// `memory` and `metatype` are unused; on PyPy a static type in `memory`
-// whose class is `metatype` (see static_type.h). Returns the new type.
-PyResult<OwnedRef> build_final_type(PyType_Spec& spec, TypeMemory& memory,
-                                    PyTypeObject* metatype);
+// interpreter exposes __text_signature__. A heap type on CPython; on PyPy
+// a static type in `memory` (see pypy_type.h).
+#ifdef PYPY_VERSION
+PyResult<OwnedRef> build_final_type(const PyType_Spec& spec, TypeMemory& memory);
+#else
+PyResult<OwnedRef> build_final_type(PyType_Spec& spec);
+#endif
 
 // Adds an attribute to a class built by build_final_type and not yet sealed.
 PyResult<void> add_class_attribute(PyTypeObject* type, const char* name, PyObject* value);
 
-// Makes a finished class immutable where it is not yet: setting or
-// deleting its attributes then raises TypeError. Called once the class has
-// all its attributes.
+// Makes a finished class immutable where the interpreter can: on CPython,
+// setting or deleting its attributes then raises TypeError. Called once
+// the class has all its attributes.
 PyResult<void> seal_type(PyTypeObject* type);
 
 // PyPy drops the docstrings (and so the text signatures) of methods that a
@@ -40,6 +42,6 @@ PyResult<void> document_methods(PyTypeObject* type, std::span<PyMethodDef> funct
 
 // tp_new of classes that Python code cannot instantiate: raises TypeError
 // "No constructor defined".
-PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
+PyResult<OwnedRef> no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 
 }  // namespace sandrig::py
