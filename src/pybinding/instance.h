@@ -4,11 +4,13 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <new>
 #include <utility>
 
 #include "pybinding/errors.h"
+#include "pybinding/gil_released.h"
 #include "pybinding/module_state.h"
 #include "pybinding/owned_ref.h"
 #include "pybinding/py_result.h"
@@ -89,14 +91,49 @@ class Native {
       try {
         finish(*pointer(object));
       } catch (...) {
-        raise_from_current_exception();
-        // Never the dying object itself: the hook would take a reference.
-        report_unraisable(reinterpret_cast<PyObject*>(Py_TYPE(object)));
+        report_finish_failure(object);
       }
     }
     std::destroy_at(pointer(object));
     free_object(object);
     PyErr_Restore(type, value, traceback);
+  }
+
+  // destroy_with() for a value whose end waits on the host (a session's
+  // close, an account's release): `finish` and the destruction of the
+  // value run with the interpreter lock given up. The object is unreachable
+  // by then, so no other thread can touch it meanwhile; a failure of
+  // `finish` is reported once the lock is back.
+  static void destroy_without_gil(PyObject* object, void (*finish)(T&)) noexcept {
+    if (!constructed(object)) {
+      Py_TYPE(object)->tp_free(object);
+      return;
+    }
+    std::exception_ptr failure;
+    {
+      GilReleased released;
+      if (finish != nullptr) {
+        try {
+          finish(*pointer(object));
+        } catch (...) {
+          failure = std::current_exception();
+        }
+      }
+      std::destroy_at(pointer(object));
+    }
+    if (failure) {
+      PyObject* type = nullptr;
+      PyObject* value = nullptr;
+      PyObject* traceback = nullptr;
+      PyErr_Fetch(&type, &value, &traceback);
+      try {
+        std::rethrow_exception(failure);
+      } catch (...) {
+        report_finish_failure(object);
+      }
+      PyErr_Restore(type, value, traceback);
+    }
+    free_object(object);
   }
 
  private:
@@ -106,6 +143,14 @@ class Native {
 
   static T* pointer(PyObject* object) {
     return std::launder(reinterpret_cast<T*>(reinterpret_cast<Instance<T>*>(object)->storage));
+  }
+
+  // Reports the exception being handled, thrown by a finish step of
+  // `object`'s destruction, through the unraisable hook.
+  static void report_finish_failure(PyObject* object) noexcept {
+    raise_from_current_exception();
+    // Never the dying object itself: the hook would take a reference.
+    report_unraisable(reinterpret_cast<PyObject*>(Py_TYPE(object)));
   }
 
   static void free_object(PyObject* object) noexcept {

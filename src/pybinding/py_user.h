@@ -9,7 +9,9 @@
 
 namespace sandrig::py {
 
-// A new PyUser object holding `user`.
-PyResult<OwnedRef> new_py_user(pool::SharedUser user);
+// A new PyUser object that takes over `user`; on failure `user` is left to
+// the caller, to be dropped without the interpreter lock (its release
+// waits for pkill).
+PyResult<OwnedRef> new_py_user(pool::SharedUser& user);
 
 }  // namespace sandrig::py

@@ -1,6 +1,7 @@
 // PyUserPool: a pool of host accounts, handed out as PyUser objects.
 #include <cstddef>
 #include <optional>
+#include <utility>
 
 #include "pool/user.h"
 #include "pool/user_pool.h"
@@ -8,6 +9,7 @@
 #include "pybinding/conversions.h"
 #include "pybinding/declared_class.h"
 #include "pybinding/errors.h"
+#include "pybinding/gil_released.h"
 #include "pybinding/instance.h"
 #include "pybinding/panic.h"
 #include "pybinding/py_user.h"
@@ -25,12 +27,15 @@ PyResult<OwnedRef> pool_new(PyTypeObject* type, const BoundArguments<1>& argumen
   return Pools::create(type, pool::UserPool::make_shared(user_count.value_or(kDefaultUserCount)));
 }
 
+// The pool's lock, id, useradd, the clearing of a reused account and the
+// home preparation are all waited for with the interpreter lock given up.
 PyResult<OwnedRef> pool_allocate(PyObject* self) {
   pool::SharedPool* shared = SANDRIG_TRY(self_value<pool::SharedPool>(self, ClassId::PyUserPool));
-  auto user = pool::UserPool::alloc_user(*shared);
+  auto user = without_gil([shared] { return pool::UserPool::alloc_user(*shared); });
   if (!user) return raise_message(user.error());
-  return result_or_internal_failure(new_py_user(std::move(*user)),
-                                    "Failed to create the PyUser object");
+  auto created = new_py_user(*user);
+  if (!created) drop_without_gil(*user);
+  return result_or_internal_failure(std::move(created), "Failed to create the PyUser object");
 }
 
 constexpr ClassDecl<1> kPyUserPool{
