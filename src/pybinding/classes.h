@@ -3,8 +3,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "pybinding/module_state.h"
-#include "pybinding/py_result.h"
+#include "pybinding/framework/module_state.h"
+#include "pybinding/framework/py_result.h"
 
 namespace sandrig::py {
 

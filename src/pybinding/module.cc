@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "pybinding/classes.h"
-#include "pybinding/edge.h"
-#include "pybinding/module_state.h"
+#include "pybinding/framework/edge.h"
+#include "pybinding/framework/module_state.h"
 
 namespace sandrig::py {
 namespace {

@@ -8,12 +8,12 @@
 #include "fs/file_handle_type.h"
 #include "fs/tree_rendering.h"
 #include "pybinding/classes.h"
-#include "pybinding/conversions.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/errors.h"
-#include "pybinding/instance.h"
+#include "pybinding/framework/conversions.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/instance.h"
 #include "pybinding/py_file_handle.h"
-#include "pybinding/results.h"
+#include "pybinding/framework/results.h"
 
 namespace sandrig::py {
 namespace {

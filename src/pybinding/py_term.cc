@@ -5,13 +5,13 @@
 
 #include "common/mutex.h"
 #include "pybinding/classes.h"
-#include "pybinding/conversions.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/errors.h"
-#include "pybinding/instance.h"
-#include "pybinding/locked_call.h"
+#include "pybinding/framework/conversions.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/locked_call.h"
 #include "pybinding/py_fs.h"
-#include "pybinding/results.h"
+#include "pybinding/framework/results.h"
 #include "terminal/simple_terminal.h"
 
 namespace sandrig::py {

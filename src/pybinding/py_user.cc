@@ -7,13 +7,13 @@
 #include "pool/terminal_session.h"
 #include "pool/user.h"
 #include "pybinding/classes.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/errors.h"
-#include "pybinding/gil_released.h"
-#include "pybinding/instance.h"
-#include "pybinding/panic.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/gil_released.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/panic.h"
 #include "pybinding/py_terminal_session.h"
-#include "pybinding/results.h"
+#include "pybinding/framework/results.h"
 
 namespace sandrig::py {
 namespace {

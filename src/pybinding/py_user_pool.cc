@@ -6,12 +6,12 @@
 #include "pool/user.h"
 #include "pool/user_pool.h"
 #include "pybinding/classes.h"
-#include "pybinding/conversions.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/errors.h"
-#include "pybinding/gil_released.h"
-#include "pybinding/instance.h"
-#include "pybinding/panic.h"
+#include "pybinding/framework/conversions.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/gil_released.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/panic.h"
 #include "pybinding/py_user.h"
 
 namespace sandrig::py {

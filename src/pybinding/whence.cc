@@ -5,11 +5,11 @@
 
 #include "common/internal_failure.h"
 #include "pybinding/classes.h"
-#include "pybinding/conversions.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/instance.h"
-#include "pybinding/module_state.h"
-#include "pybinding/results.h"
+#include "pybinding/framework/conversions.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/module_state.h"
+#include "pybinding/framework/results.h"
 
 namespace sandrig::py {
 namespace {

@@ -10,7 +10,7 @@
 #include "common/mutex.h"
 #include "fs/file_system.h"
 #include "fs/inode.h"
-#include "fs/rw_lock.h"
+#include "fs/internal/rw_lock.h"
 #include "fs_test_support.h"
 
 namespace sandrig::fs {

@@ -11,7 +11,7 @@
 #include "fs/file_system.h"
 #include "fs/inode.h"
 #include "fs/inode_kind.h"
-#include "fs/inode_table.h"
+#include "fs/internal/inode_table.h"
 #include "fs_test_support.h"
 
 namespace sandrig::fs {

@@ -5,8 +5,8 @@
 
 #include <string_view>
 
-#include "pybinding/owned_ref.h"
-#include "pybinding/py_result.h"
+#include "pybinding/framework/owned_ref.h"
+#include "pybinding/framework/py_result.h"
 
 namespace sandrig::py {
 

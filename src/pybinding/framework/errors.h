@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fs/error.h"
-#include "pybinding/py_result.h"
+#include "pybinding/framework/py_result.h"
 
 namespace sandrig::py {
 

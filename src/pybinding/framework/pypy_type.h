@@ -13,7 +13,7 @@
 
 #ifdef PYPY_VERSION
 
-#include "pybinding/py_result.h"
+#include "pybinding/framework/py_result.h"
 
 namespace sandrig::py {
 

@@ -1,4 +1,4 @@
-#include "fs/path_cache.h"
+#include "fs/internal/path_cache.h"
 
 #include <functional>
 #include <mutex>

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "fs/packed_listing.h"
-#include "pybinding/owned_ref.h"
-#include "pybinding/py_result.h"
+#include "pybinding/framework/owned_ref.h"
+#include "pybinding/framework/py_result.h"
 
 namespace sandrig::py {
 

@@ -1,4 +1,4 @@
-#include "fs/small_string.h"
+#include "fs/internal/small_string.h"
 
 #include <cstring>
 #include <memory>

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "common/mutex.h"
-#include "pybinding/locked_call.h"
+#include "pybinding/framework/locked_call.h"
 
 namespace sandrig::py {
 

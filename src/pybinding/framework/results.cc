@@ -1,8 +1,8 @@
-#include "pybinding/results.h"
+#include "pybinding/framework/results.h"
 
 #include <cstring>
 
-#include "pybinding/module_state.h"
+#include "pybinding/framework/module_state.h"
 
 namespace sandrig::py {
 

@@ -9,7 +9,7 @@
 #include <span>
 #include <string_view>
 
-#include "pybinding/py_result.h"
+#include "pybinding/framework/py_result.h"
 
 namespace sandrig::py {
 

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <span>
 
-#include "pybinding/owned_ref.h"
-#include "pybinding/py_result.h"
+#include "pybinding/framework/owned_ref.h"
+#include "pybinding/framework/py_result.h"
 
 namespace sandrig::py {
 

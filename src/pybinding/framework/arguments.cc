@@ -1,10 +1,10 @@
-#include "pybinding/arguments.h"
+#include "pybinding/framework/arguments.h"
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "pybinding/owned_ref.h"
+#include "pybinding/framework/owned_ref.h"
 
 namespace sandrig::py {
 namespace {

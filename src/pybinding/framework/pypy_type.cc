@@ -1,9 +1,9 @@
-#include "pybinding/pypy_type.h"
+#include "pybinding/framework/pypy_type.h"
 
 #ifdef PYPY_VERSION
 
-#include "pybinding/edge.h"
-#include "pybinding/owned_ref.h"
+#include "pybinding/framework/edge.h"
+#include "pybinding/framework/owned_ref.h"
 
 namespace sandrig::py {
 namespace {

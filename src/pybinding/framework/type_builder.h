@@ -5,9 +5,9 @@
 
 #include <span>
 
-#include "pybinding/owned_ref.h"
-#include "pybinding/pypy_type.h"
-#include "pybinding/py_result.h"
+#include "pybinding/framework/owned_ref.h"
+#include "pybinding/framework/pypy_type.h"
+#include "pybinding/framework/py_result.h"
 
 namespace sandrig::py {
 

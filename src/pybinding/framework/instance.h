@@ -9,11 +9,11 @@
 #include <new>
 #include <utility>
 
-#include "pybinding/errors.h"
-#include "pybinding/gil_released.h"
-#include "pybinding/module_state.h"
-#include "pybinding/owned_ref.h"
-#include "pybinding/py_result.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/gil_released.h"
+#include "pybinding/framework/module_state.h"
+#include "pybinding/framework/owned_ref.h"
+#include "pybinding/framework/py_result.h"
 
 namespace sandrig::py {
 

@@ -1,4 +1,4 @@
-#include "fs/name_index.h"
+#include "fs/internal/name_index.h"
 
 #include <cstring>
 

@@ -1,11 +1,11 @@
-#include "pybinding/panic.h"
+#include "pybinding/framework/panic.h"
 
 #include <unistd.h>
 
 #include <string>
 
 #include "common/write_all.h"
-#include "pybinding/owned_ref.h"
+#include "pybinding/framework/owned_ref.h"
 
 namespace sandrig::py {
 namespace {

@@ -3,9 +3,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "pybinding/errors.h"
-#include "pybinding/owned_ref.h"
-#include "pybinding/py_result.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/owned_ref.h"
+#include "pybinding/framework/py_result.h"
 
 namespace sandrig::py {
 

@@ -1,7 +1,7 @@
-#include "pybinding/module_state.h"
+#include "pybinding/framework/module_state.h"
 
-#include "pybinding/errors.h"
-#include "pybinding/type_builder.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/type_builder.h"
 
 namespace sandrig::py {
 namespace {

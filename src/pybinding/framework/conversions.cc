@@ -1,10 +1,10 @@
-#include "pybinding/conversions.h"
+#include "pybinding/framework/conversions.h"
 
 #include <limits>
 #include <string>
 
-#include "pybinding/errors.h"
-#include "pybinding/owned_ref.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/owned_ref.h"
 
 namespace sandrig::py {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "fs/inode_id.h"
-#include "fs/spin_lock.h"
+#include "fs/internal/spin_lock.h"
 
 namespace sandrig::fs {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <span>
 
-#include "pybinding/arguments.h"
+#include "pybinding/framework/arguments.h"
 
 namespace sandrig::py {
 

@@ -1,4 +1,4 @@
-#include "fs/entry_lock.h"
+#include "fs/internal/entry_lock.h"
 
 #include "common/internal_failure.h"
 

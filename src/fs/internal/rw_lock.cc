@@ -1,4 +1,4 @@
-#include "fs/rw_lock.h"
+#include "fs/internal/rw_lock.h"
 
 #include "common/internal_failure.h"
 

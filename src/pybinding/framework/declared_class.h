@@ -8,13 +8,13 @@
 #include <initializer_list>
 #include <vector>
 
-#include "pybinding/arguments.h"
-#include "pybinding/edge.h"
-#include "pybinding/instance.h"
-#include "pybinding/module_state.h"
-#include "pybinding/py_result.h"
-#include "pybinding/text_signature.h"
-#include "pybinding/type_builder.h"
+#include "pybinding/framework/arguments.h"
+#include "pybinding/framework/edge.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/module_state.h"
+#include "pybinding/framework/py_result.h"
+#include "pybinding/framework/text_signature.h"
+#include "pybinding/framework/type_builder.h"
 
 // A class's Python interface is declared once, as constants: each method's
 // name, parameters (with their defaults), docstring and handler, and the

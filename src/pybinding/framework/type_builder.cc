@@ -1,6 +1,6 @@
-#include "pybinding/type_builder.h"
+#include "pybinding/framework/type_builder.h"
 
-#include "pybinding/errors.h"
+#include "pybinding/framework/errors.h"
 
 namespace sandrig::py {
 namespace {

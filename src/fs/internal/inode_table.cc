@@ -1,4 +1,4 @@
-#include "fs/inode_table.h"
+#include "fs/internal/inode_table.h"
 
 #include <algorithm>
 #include <mutex>

@@ -1,12 +1,12 @@
-#include "pybinding/errors.h"
+#include "pybinding/framework/errors.h"
 
 #include <cstring>
 #include <exception>
 #include <new>
 #include <string>
 
-#include "pybinding/owned_ref.h"
-#include "pybinding/panic.h"
+#include "pybinding/framework/owned_ref.h"
+#include "pybinding/framework/panic.h"
 
 namespace sandrig::py {
 

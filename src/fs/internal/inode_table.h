@@ -12,7 +12,7 @@
 
 #include "fs/inode.h"
 #include "fs/inode_id.h"
-#include "fs/spin_lock.h"
+#include "fs/internal/spin_lock.h"
 
 namespace sandrig::fs {
 

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "common/try.h"
-#include "pybinding/owned_ref.h"
+#include "pybinding/framework/owned_ref.h"
 
 namespace sandrig::py {
 
