@@ -14,9 +14,8 @@
 #include "fs/file_handle_type.h"
 #include "fs/inode_id.h"
 #include "fs/internal/inode_table.h"
-#include "fs/listing.h"
-#include "fs/packed_listing.h"
 #include "fs/internal/path_cache.h"
+#include "fs/listing.h"
 
 namespace sandrig::fs {
 

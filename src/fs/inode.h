@@ -5,9 +5,9 @@
 #include <string_view>
 
 #include "common/debug_writer.h"
-#include "fs/internal/entry_lock.h"
 #include "fs/inode_id.h"
 #include "fs/inode_kind.h"
+#include "fs/internal/entry_lock.h"
 #include "fs/internal/rw_lock.h"
 #include "fs/internal/small_string.h"
 

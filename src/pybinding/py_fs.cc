@@ -12,8 +12,8 @@
 #include "pybinding/framework/declared_class.h"
 #include "pybinding/framework/errors.h"
 #include "pybinding/framework/instance.h"
-#include "pybinding/py_file_handle.h"
 #include "pybinding/framework/results.h"
+#include "pybinding/py_file_handle.h"
 
 namespace sandrig::py {
 namespace {

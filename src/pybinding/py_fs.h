@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "fs/file_system.h"
-#include "pybinding/listing_cache.h"
 #include "pybinding/framework/py_result.h"
+#include "pybinding/listing_cache.h"
 
 namespace sandrig::py {
 

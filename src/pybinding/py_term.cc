@@ -10,8 +10,8 @@
 #include "pybinding/framework/errors.h"
 #include "pybinding/framework/instance.h"
 #include "pybinding/framework/locked_call.h"
-#include "pybinding/py_fs.h"
 #include "pybinding/framework/results.h"
+#include "pybinding/py_fs.h"
 #include "terminal/simple_terminal.h"
 
 namespace sandrig::py {

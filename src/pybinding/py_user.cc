@@ -12,8 +12,8 @@
 #include "pybinding/framework/gil_released.h"
 #include "pybinding/framework/instance.h"
 #include "pybinding/framework/panic.h"
-#include "pybinding/py_terminal_session.h"
 #include "pybinding/framework/results.h"
+#include "pybinding/py_terminal_session.h"
 
 namespace sandrig::py {
 namespace {

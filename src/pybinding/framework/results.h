@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fs/packed_listing.h"
+#include "fs/listing.h"
 #include "pybinding/framework/owned_ref.h"
 #include "pybinding/framework/py_result.h"
 

@@ -6,8 +6,8 @@
 #include <span>
 
 #include "pybinding/framework/owned_ref.h"
-#include "pybinding/framework/pypy_type.h"
 #include "pybinding/framework/py_result.h"
+#include "pybinding/framework/pypy_type.h"
 
 namespace sandrig::py {
 
