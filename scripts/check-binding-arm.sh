@@ -31,7 +31,7 @@ check() {
   local name=$1
   shift
   echo "binding for ARM against $name headers"
-  printf '%s\n' src/pybinding/*.cc |
+  printf '%s\n' src/pybinding/*.cc src/pybinding/framework/*.cc |
     xargs -P 2 -I{} sh -c 'exec "$0" -std=c++23 -O0 -Wall -Wextra -Wpedantic -Wshorten-64-to-32 -Werror \
       -Isrc "$@" -c -o "$(mktemp -p '"$objects"' XXXXXX.o)" {}' "$cxx" "$@"
 }

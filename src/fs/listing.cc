@@ -1,4 +1,6 @@
 // Listing the entries of a directory.
+#include "fs/listing.h"
+
 #include <cstring>
 #include <optional>
 #include <vector>

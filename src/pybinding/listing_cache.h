@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fs/inode_id.h"
-#include "pybinding/owned_ref.h"
+#include "pybinding/framework/owned_ref.h"
 
 namespace sandrig::py {
 

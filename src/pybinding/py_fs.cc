@@ -8,12 +8,12 @@
 #include "fs/file_handle_type.h"
 #include "fs/tree_rendering.h"
 #include "pybinding/classes.h"
-#include "pybinding/conversions.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/errors.h"
-#include "pybinding/instance.h"
+#include "pybinding/framework/conversions.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/results.h"
 #include "pybinding/py_file_handle.h"
-#include "pybinding/results.h"
 
 namespace sandrig::py {
 namespace {
@@ -25,25 +25,28 @@ PyResult<const fs::FileSystem*> filesystem_of(PyObject* self) {
 }
 
 // A success without a value becomes None, an IoError a ValueError.
-PyObject* unit_result(const fs::IoResult<void>& result) {
-  return result ? none_result() : raise_io_error(result.error());
+PyResult<OwnedRef> unit_result(const fs::IoResult<void>& result) {
+  if (!result) return raise_io_error(result.error());
+  return none_result();
 }
 
-PyObject* fs_new(PyTypeObject* type, const BoundArguments<0>&) {
-  return SANDRIG_TRY(Fs::create(type, std::make_shared<fs::FileSystem>())).release();
+PyResult<OwnedRef> fs_new(PyTypeObject* type, const BoundArguments<0>&) {
+  return Fs::create(type, std::make_shared<fs::FileSystem>());
 }
 
-PyObject* fs_str(PyObject* self) { return text_result(SANDRIG_TRY(filesystem_of(self))->debug()); }
+PyResult<OwnedRef> fs_str(PyObject* self) {
+  return text_result(SANDRIG_TRY(filesystem_of(self))->debug());
+}
 
 // mkdir and touch share their shape: one path, one operation.
 template <fs::IoResult<void> (fs::FileSystem::*Operation)(std::string_view) const>
-PyObject* path_operation(PyObject* self, const BoundArguments<1>& arguments) {
+PyResult<OwnedRef> path_operation(PyObject* self, const BoundArguments<1>& arguments) {
   const fs::FileSystem* fs = SANDRIG_TRY(filesystem_of(self));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
   return unit_result((fs->*Operation)(path));
 }
 
-PyObject* fs_open(PyObject* self, const BoundArguments<2>& arguments) {
+PyResult<OwnedRef> fs_open(PyObject* self, const BoundArguments<2>& arguments) {
   PyFsValue* value = SANDRIG_TRY(self_value<PyFsValue>(self, ClassId::PyFs));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
   std::string_view mode_text = SANDRIG_TRY(text_argument(arguments[1], "mode"));
@@ -53,21 +56,20 @@ PyObject* fs_open(PyObject* self, const BoundArguments<2>& arguments) {
   if (!mode) return raise_io_error(mode.error());
   auto handle = fs::FileSystem::open(value->fs, path, *mode, /*create=*/true);
   if (!handle) return raise_io_error(handle.error());
-  return SANDRIG_TRY(new_py_file_handle(std::move(*handle))).release();
+  return new_py_file_handle(std::move(*handle));
 }
 
 // listdir's result from a list of every name, the first `files` of them
 // files: two fresh lists cut from it, which the caller may change.
-PyObject* cut_listing(PyObject* names, std::size_t files) {
+PyResult<OwnedRef> cut_listing(PyObject* names, std::size_t files) {
   const auto split = static_cast<Py_ssize_t>(files);
-  OwnedRef file_list = OwnedRef::steal(PyList_GetSlice(names, 0, split));
-  if (!file_list) return nullptr;
-  OwnedRef directory_list = OwnedRef::steal(PyList_GetSlice(names, split, PY_SSIZE_T_MAX));
-  if (!directory_list) return nullptr;
-  return PyTuple_Pack(2, file_list.get(), directory_list.get());
+  OwnedRef file_list = SANDRIG_TRY(new_reference(PyList_GetSlice(names, 0, split)));
+  OwnedRef directory_list =
+      SANDRIG_TRY(new_reference(PyList_GetSlice(names, split, PY_SSIZE_T_MAX)));
+  return new_reference(PyTuple_Pack(2, file_list.get(), directory_list.get()));
 }
 
-PyObject* fs_listdir(PyObject* self, const BoundArguments<1>& arguments) {
+PyResult<OwnedRef> fs_listdir(PyObject* self, const BoundArguments<1>& arguments) {
   PyFsValue* value = SANDRIG_TRY(self_value<PyFsValue>(self, ClassId::PyFs));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
   auto id = value->fs->get_inode_by_path_raw(path);
@@ -86,13 +88,12 @@ PyObject* fs_listdir(PyObject* self, const BoundArguments<1>& arguments) {
   fs::PackedNames& every = packed.files;
   every.text += packed.directories.text;
   every.count += packed.directories.count;
-  OwnedRef names = OwnedRef::steal(names_result(every));
-  if (!names) return nullptr;
+  OwnedRef names = SANDRIG_TRY(names_result(every));
   if (packed.stable) value->listings.store(*id, packed.stamp, names.get(), every.count, files);
   return cut_listing(names.get(), files);
 }
 
-PyObject* fs_remove(PyObject* self, const BoundArguments<2>& arguments) {
+PyResult<OwnedRef> fs_remove(PyObject* self, const BoundArguments<2>& arguments) {
   const fs::FileSystem* fs = SANDRIG_TRY(filesystem_of(self));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
   // Omitted means False.
@@ -101,7 +102,7 @@ PyObject* fs_remove(PyObject* self, const BoundArguments<2>& arguments) {
   return unit_result(fs->rm(path, recurse));
 }
 
-PyObject* fs_tree(PyObject* self, const BoundArguments<2>& arguments) {
+PyResult<OwnedRef> fs_tree(PyObject* self, const BoundArguments<2>& arguments) {
   const fs::FileSystem* fs = SANDRIG_TRY(filesystem_of(self));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
   auto ident = SANDRIG_TRY(optional_argument(arguments[1], "ident", text_argument));
@@ -169,11 +170,12 @@ PyResult<std::shared_ptr<fs::FileSystem>> filesystem_argument(PyObject* value, c
   return Fs::value(object).fs;
 }
 
-bool register_py_fs(PyObject* module) {
-  return PyFsClass::register_in(module, Fs::kBasicSize,
-                                {{Py_tp_dealloc, as_slot(&Fs::destroy)},
-                                 {Py_tp_str, as_slot(Edge<&fs_str>::call)}})
-      .has_value();
+template <>
+PyResult<void> register_class_of<ClassId::PyFs>(PyObject* module) {
+  SANDRIG_TRY(PyFsClass::register_in(module, Fs::kBasicSize,
+                                     {{Py_tp_dealloc, as_slot(&Fs::destroy)},
+                                      {Py_tp_str, as_slot(Edge<&fs_str>::call)}}));
+  return {};
 }
 
 }  // namespace sandrig::py

@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "pybinding/classes.h"
-#include "pybinding/conversions.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/errors.h"
-#include "pybinding/gil_released.h"
-#include "pybinding/instance.h"
-#include "pybinding/panic.h"
-#include "pybinding/results.h"
+#include "pybinding/framework/conversions.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/gil_released.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/panic.h"
+#include "pybinding/framework/results.h"
 
 namespace sandrig::py {
 namespace {
@@ -32,29 +32,30 @@ PyResult<pool::TerminalSession*> session_of(PyObject* self) {
   return SANDRIG_TRY(self_value<Session>(self, ClassId::PyTerminalSession))->get();
 }
 
-PyObject* session_close(PyObject* self) {
+PyResult<OwnedRef> session_close(PyObject* self) {
   pool::TerminalSession* session = SANDRIG_TRY(session_of(self));
   without_gil([session] { session->close(); });
   return none_result();
 }
 
-PyObject* session_write(PyObject* self, const BoundArguments<1>& arguments) {
+PyResult<OwnedRef> session_write(PyObject* self, const BoundArguments<1>& arguments) {
   pool::TerminalSession* session = SANDRIG_TRY(session_of(self));
   // The bytes object stays alive and unchanged while the caller holds it.
   std::span<const std::uint8_t> data = SANDRIG_TRY(bytes_argument(arguments[0], "data"));
   auto written = without_gil([session, data] { return session->write(data); });
-  return written ? none_result() : raise_message(written.error());
+  if (!written) return raise_message(written.error());
+  return none_result();
 }
 
 // A failed read may have been a signal: its Python handler runs now, and
 // an exception it raises (KeyboardInterrupt) is what the caller gets.
-PyObject* raise_read_failure(const std::string& message) {
-  if (PyErr_CheckSignals() != 0) return nullptr;
+std::unexpected<ErrorIsSet> raise_read_failure(const std::string& message) {
+  if (PyErr_CheckSignals() != 0) return error_is_set();
   return raise_message(message);
 }
 
 template <Stream stream>
-PyObject* read_stream(PyObject* self, const BoundArguments<1>& arguments) {
+PyResult<OwnedRef> read_stream(PyObject* self, const BoundArguments<1>& arguments) {
   pool::TerminalSession* session = SANDRIG_TRY(session_of(self));
   auto requested = SANDRIG_TRY(optional_argument(arguments[0], "buffer", size_argument));
   const std::size_t size = requested.value_or(kDefaultReadSize);
@@ -106,10 +107,11 @@ PyResult<OwnedRef> new_py_terminal_session(std::unique_ptr<pool::TerminalSession
   return Sessions::create(SANDRIG_TRY(class_type(ClassId::PyTerminalSession)), std::move(session));
 }
 
-bool register_py_terminal_session(PyObject* module) {
-  return PyTerminalSessionClass::register_in(module, Sessions::kBasicSize,
-                                             {{Py_tp_dealloc, as_slot(&session_dealloc)}})
-      .has_value();
+template <>
+PyResult<void> register_class_of<ClassId::PyTerminalSession>(PyObject* module) {
+  SANDRIG_TRY(PyTerminalSessionClass::register_in(module, Sessions::kBasicSize,
+                                                  {{Py_tp_dealloc, as_slot(&session_dealloc)}}));
+  return {};
 }
 
 }  // namespace sandrig::py

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "pool/terminal_session.h"
-#include "pybinding/owned_ref.h"
-#include "pybinding/py_result.h"
+#include "pybinding/framework/owned_ref.h"
+#include "pybinding/framework/py_result.h"
 
 namespace sandrig::py {
 

@@ -7,13 +7,13 @@
 #include "pool/terminal_session.h"
 #include "pool/user.h"
 #include "pybinding/classes.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/errors.h"
-#include "pybinding/gil_released.h"
-#include "pybinding/instance.h"
-#include "pybinding/panic.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/gil_released.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/panic.h"
+#include "pybinding/framework/results.h"
 #include "pybinding/py_terminal_session.h"
-#include "pybinding/results.h"
 
 namespace sandrig::py {
 namespace {
@@ -26,7 +26,7 @@ PyResult<pool::SharedUser*> user_of(PyObject* self) {
 
 // Starting su waits on the host and the user's lock may be held by another
 // thread: both happen with the interpreter lock given up.
-PyObject* user_spawn(PyObject* self) {
+PyResult<OwnedRef> user_spawn(PyObject* self) {
   pool::SharedUser* user = SANDRIG_TRY(user_of(self));
   auto session = without_gil([user] { return pool::User::spawn_terminal(*user); });
   if (!session) return raise_message(session.error());
@@ -42,19 +42,19 @@ auto user_field(PyObject* self, Field field) -> PyResult<decltype(field(std::dec
   return gil_free_locked_call(**user, [field](pool::User& locked) { return field(locked); });
 }
 
-PyObject* user_username(PyObject* self) {
+PyResult<OwnedRef> user_username(PyObject* self) {
   return text_result(SANDRIG_TRY(user_field(self, [](const pool::User& u) { return u.username(); })));
 }
 
-PyObject* user_uid(PyObject* self) {
+PyResult<OwnedRef> user_uid(PyObject* self) {
   return unsigned_result(SANDRIG_TRY(user_field(self, [](const pool::User& u) { return u.uid(); })));
 }
 
-PyObject* user_home(PyObject* self) {
+PyResult<OwnedRef> user_home(PyObject* self) {
   return text_result(SANDRIG_TRY(user_field(self, [](const pool::User& u) { return u.home(); })));
 }
 
-PyObject* user_str(PyObject* self) {
+PyResult<OwnedRef> user_str(PyObject* self) {
   return text_result(SANDRIG_TRY(user_field(self, [](const pool::User& u) {
     return "{ username: " + u.username() + ", uid: " + std::to_string(u.uid()) + ", home: " + u.home() + " }";
   })));
@@ -92,12 +92,13 @@ PyResult<OwnedRef> new_py_user(pool::SharedUser& user) {
   return Users::create(SANDRIG_TRY(class_type(ClassId::PyUser)), std::move(user));
 }
 
-bool register_py_user(PyObject* module) {
+template <>
+PyResult<void> register_class_of<ClassId::PyUser>(PyObject* module) {
   // Dropping the last reference to the User releases the account.
-  return PyUserClass::register_in(module, Users::kBasicSize,
-                                  {{Py_tp_dealloc, as_slot(&user_dealloc)},
-                                   {Py_tp_str, as_slot(Edge<&user_str>::call)}})
-      .has_value();
+  SANDRIG_TRY(PyUserClass::register_in(module, Users::kBasicSize,
+                                       {{Py_tp_dealloc, as_slot(&user_dealloc)},
+                                        {Py_tp_str, as_slot(Edge<&user_str>::call)}}));
+  return {};
 }
 
 }  // namespace sandrig::py
