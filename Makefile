@@ -1,8 +1,10 @@
 # sandrig: build, test and demo.
-#   make test  - set up a fresh machine, build, run every test (native x3, CPython, PyPy,
-#                native on 32-bit ARM/musl under qemu, Python on 32-bit CPython and PyPy)
-#   make demo  - set up, build the module for CPython, run examples/demo.py
-#   make fuzz  - build the libFuzzer targets and run each for FUZZ_SECONDS
+#   make test   - set up a fresh machine, build, run the fast tier: the native suite,
+#                 the Python suite on CPython and PyPy, stubtest, the harness checks
+#   make check  - everything: the fast tier, the sanitizers, the sanitized module, fuzz
+#                 smoke runs, the 32-bit runs (i386, ARM/musl, armhf) and the wheels
+#   make demo   - set up, build the module for CPython, run examples/demo.py
+#   make fuzz   - build the libFuzzer targets and run each for FUZZ_SECONDS
 SHELL := /bin/bash
 .SHELLFLAGS := -euo pipefail -c
 
@@ -26,7 +28,7 @@ ASAN_RUNTIME = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-
 # As root, tests run in a private mount namespace so host accounts stay untouched.
 ISOLATE := $(if $(and $(filter 0,$(shell id -u)),$(wildcard tests/isolated.sh)),tests/isolated.sh,)
 
-.PHONY: all setup deps venvs test demo native-tests native-plain native-asan native-tsan \
+.PHONY: all setup deps venvs test check harness-tests demo native-tests native-plain native-asan native-tsan \
         python-tests python-cpython python-pypy stubtest bench bench-native bench-cpython bench-pypy clean \
         cross-setup chroot-i386 native-arm-build native-arm binding-arm \
         python-i386 python-i386-cpython python-i386-pypy tests-32bit \
@@ -181,7 +183,14 @@ fuzz: fuzz-build
 fuzz-smoke: fuzz-build
 	$(call run_fuzzers,$(FUZZ_SMOKE_SECONDS))
 
-test: native-tests python-tests python-asan fuzz-smoke tests-32bit
+# The harness itself: tests/isolated.sh keeps a checkout reachable wherever
+# it lies, also under the places it makes private.
+harness-tests:
+	$(if $(ISOLATE),tests/harness/checkout_locations.sh,@echo "harness tests need root; skipped")
+
+test: native-plain python-tests harness-tests
+
+check: test native-asan native-tsan python-asan fuzz-smoke tests-32bit
 
 # --- demo and benchmarks ----------------------------------------------------
 demo: $(VENV)/.ready
