@@ -240,10 +240,12 @@ fuzz: fuzz-build
 fuzz-smoke: fuzz-build
 	$(call run_fuzzers,$(FUZZ_SMOKE_SECONDS))
 
-# The harness itself: tests/isolated.sh keeps a checkout reachable wherever
-# it lies, also under the places it makes private.
-harness-tests:
-	$(if $(ISOLATE),tests/harness/checkout_locations.sh,@echo "harness tests need root; skipped")
+# The harness itself: the wheel check refuses false tags, and
+# tests/isolated.sh keeps a checkout reachable wherever it lies, also under
+# the places it makes private.
+harness-tests: $(VENV)/.ready
+	$(VENV)/bin/python -m pytest -q -p no:cacheprovider tests/harness
+	$(if $(ISOLATE),tests/harness/checkout_locations.sh,@echo "checkout locations need root; skipped")
 
 test: native-plain python-tests harness-tests
 

@@ -106,6 +106,7 @@ build_one() {
     fi
   fi
   echo "--- $implementation wheel for $platform ($zig_target)"
+  rm -f "$work/dist/"*"-${tags[$implementation]}-$platform.whl"
   local log=$work/$implementation-$platform.log
   env "${environment[@]}" "$python" -m pip wheel --no-build-isolation --no-deps -q \
     -w "$work/dist" "${settings[@]}" . >"$log" 2>&1 || {
@@ -114,7 +115,7 @@ build_one() {
   }
 }
 
-rm -rf "$work/dist"
+built=()
 for target in "${targets[@]}"; do
   read -r platform zig_target root <<<"$target"
   if [[ -n ${WHEEL_PLATFORMS:-} && " $WHEEL_PLATFORMS " != *" $platform "* ]]; then
@@ -122,11 +123,12 @@ for target in "${targets[@]}"; do
   fi
   for implementation in cpython pypy; do
     build_one "$platform" "$zig_target" "$root" "$implementation"
+    built+=("$work/dist/sandrig-"*"-${tags[$implementation]}-$platform.whl")
   done
 done
 
 status=0
-for wheel in "$work"/dist/*.whl; do
+for wheel in "${built[@]}"; do
   if "$CPYTHON" scripts/check-wheel.py --auditwheel "$AUDITWHEEL" "$wheel"; then
     cp "$wheel" "$out/"
   else

@@ -83,7 +83,7 @@ def check_object(path, member, tag):
                    for v in versions if v.startswith("GLIBC_")), default=None)
     if family == "musllinux" and versions:
         problems.append(f"symbol versions on musl: {sorted(versions)}")
-    if highest and highest[:2] > version:
+    if family == "manylinux" and highest and highest[:2] > version:
         problems.append(f"needs GLIBC_{'.'.join(map(str, highest))}, newer than the tag")
     runtime = sorted(v for v in versions if not v.startswith("GLIBC_"))
     if runtime:
