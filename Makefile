@@ -180,11 +180,11 @@ $(WHEEL_VENV_PYPY)/.ready: $(STAMPS)/deps
 	$(WHEEL_VENV_PYPY)/bin/pip install -q --upgrade pip scikit-build-core
 	touch $@
 
-# The installed-wheel tests' tools, pure Python, for every interpreter (pip
+# pip and the installed-wheel tests' tools, pure Python, for every interpreter (pip
 # evaluates markers for the running one: the backports 3.9 needs are named).
 $(WHEELHOUSE)/.ready: $(WHEEL_VENV_CPYTHON)/.ready
 	$(WHEEL_VENV_CPYTHON)/bin/pip download -q --only-binary=:all: --python-version 3.9 \
-	  -d $(WHEELHOUSE) pytest hypothesis exceptiongroup tomli
+	  -d $(WHEELHOUSE) pip pytest hypothesis exceptiongroup tomli
 	touch $@
 
 wheels: $(ZIG_VENV)/.ready $(WHEEL_VENV_CPYTHON)/.ready $(WHEEL_VENV_PYPY)/.ready chroot-i386 chroot-armhf

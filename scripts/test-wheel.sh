@@ -8,8 +8,10 @@
 #
 #   scripts/test-wheel.sh WHEEL INTERPRETER WHEELHOUSE
 #
-# WHEELHOUSE holds the test tools (pytest, hypothesis) as wheels: the venv
-# is filled without the network. Needs root (tests/isolated.sh).
+# WHEELHOUSE holds pip and the test tools (pytest, hypothesis) as wheels:
+# the venv is filled without the network, by pip run from its wheel and
+# without compiling the tools' bytecode (both slow under emulation).
+# Needs root (tests/isolated.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,8 +33,9 @@ find "$work" -name __pycache__ -prune -exec rm -rf {} +
 echo "--- $(basename "$wheel") on $interpreter"
 "$interpreter" -m venv --without-pip "$work/venv"
 python=$work/venv/bin/python
-"$python" -m ensurepip >/dev/null 2>&1
-"$python" -m pip install -q --no-index --find-links "$wheelhouse" pytest hypothesis "$wheel"
+pip_wheel=$(ls "$wheelhouse"/pip-*.whl | head -n 1)
+"$python" "$pip_wheel/pip" install -q --no-compile --no-index --find-links "$wheelhouse" \
+  pytest hypothesis "$wheel"
 site=$("$python" -c 'import sysconfig; print(sysconfig.get_paths()["platlib"])')
 cp "$site/sandrig.pyi" "$work/src/pybinding/sandrig.pyi"
 
