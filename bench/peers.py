@@ -30,6 +30,11 @@ PAYLOAD = b"x" * 1024
 LIST_ROUNDS = 10
 W5_SIZES = (1000, 4000, 16000)
 DEPTH, LOOKUPS = 60, 10000
+# The cold twins of W3 and W6, sized past what the filesystem remembers:
+# every directory listed once, and more distinct deep paths than the
+# path cache has slots, looked up in turn.
+COLD_DIRS, COLD_FILES = 2000, 20
+COLD_PATHS, COLD_DEPTH = 200, 30
 MEMORY_FILES, MEMORY_DIRS = 100000, 100
 
 
@@ -246,14 +251,53 @@ def w6_deep(backend):
     return time.perf_counter() - start
 
 
+def w3c_cold_list(backend):
+    top = backend.root + "/cold"
+    backend.mkdir(top)
+    mkdir, touch = backend.mkdir, backend.touch
+    dirs = [f"{top}/d{d}" for d in range(COLD_DIRS)]
+    for d in dirs:
+        mkdir(d)
+        for f in range(COLD_FILES):
+            touch(f"{d}/f{f}")
+    listdir = backend.listdir
+    start = time.perf_counter()
+    for d in dirs:
+        listdir(d)
+    return time.perf_counter() - start
+
+
+def w6c_cold_deep(backend):
+    """Paths of COLD_DEPTH directories and a file: 31 components each."""
+    mkdir = backend.mkdir
+    targets = []
+    for branch in range(COLD_PATHS):
+        path = f"{backend.root}/walk{branch}"
+        mkdir(path)
+        for level in range(COLD_DEPTH - 1):
+            path += f"/l{level}"
+            mkdir(path)
+        targets.append(path + "/file")
+        backend.touch(targets[-1])
+    open_close = backend.open_close
+    rounds = LOOKUPS // COLD_PATHS
+    start = time.perf_counter()
+    for _ in range(rounds):
+        for target in targets:
+            open_close(target)
+    return time.perf_counter() - start
+
+
 ROWS = [
     ("W1", "build a tree (mkdir + touch), 50 x 200"),
     ("W2w", "open + write 1 KiB + close, 10,000 files"),
     ("W2r", "open + seek end + tell + seek start + read + close"),
     ("W3", "listdir of a 200-entry directory, 500 times"),
+    ("W3c", "listdir of 2,000 directories of 20 files, each once"),
     ("W4", "recursive remove of the 10,050-node tree"),
     ("W5", "create 16,000 files in one directory"),
     ("W6", "open + close of a file 61 levels deep, 10,000 times"),
+    ("W6c", "open + close of 200 files 31 levels deep, in turn, 10,000 times"),
 ]
 
 
@@ -271,6 +315,8 @@ def run_once(backend_class, only):
             times["W2r"] = timed(w2r_read, backend, files)
         if "W3" in only:
             times["W3"] = timed(w3_list, backend, dirs)
+        if "W3c" in only:
+            times["W3c"] = w3c_cold_list(backend)
         if "W4" in only:
             times["W4"] = timed(backend.rmtree, top)
         if "W5" in only:
@@ -279,6 +325,8 @@ def run_once(backend_class, only):
             times["W5 growth"] = per_file[-1] / per_file[0]
         if "W6" in only:
             times["W6"] = w6_deep(backend)
+        if "W6c" in only:
+            times["W6c"] = w6c_cold_deep(backend)
     finally:
         backend.close()
     return times
@@ -316,7 +364,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeats", type=int, default=int(os.environ.get("BENCH_REPEATS", 5)))
     parser.add_argument("--pyfakefs-repeats", type=int, default=1)
-    parser.add_argument("--only", default="W1,W2w,W2r,W3,W4,W5,W6")
+    parser.add_argument("--only", default="W1,W2w,W2r,W3,W3c,W4,W5,W6,W6c")
     parser.add_argument("--memory", help=argparse.SUPPRESS)  # child process mode
     parser.add_argument("--skip-memory", action="store_true")
     args = parser.parse_args()

@@ -7,7 +7,7 @@ packages=(
   build-essential g++ make cmake ninja-build pkg-config
   python3 python3-dev python3-venv
   pypy3 pypy3-dev pypy3-venv
-  libgtest-dev googletest libbenchmark-dev
+  libgtest-dev googletest
   qemu-user qemu-user-static debootstrap ca-certificates
   clang-19 libclang-rt-19-dev
   passwd procps util-linux coreutils bash

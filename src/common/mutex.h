@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -55,6 +56,17 @@ class Mutex {
   // Locks and returns the guard; throws InternalFailure if poisoned.
   Guard lock() {
     mutex_.lock();
+    if (poisoned_) {
+      mutex_.unlock();
+      fail(std::string(poison_message_));
+    }
+    return Guard(this);
+  }
+
+  // The guard if no other thread holds the lock, else nothing, without
+  // waiting; throws InternalFailure if poisoned.
+  std::optional<Guard> try_lock() {
+    if (!mutex_.try_lock()) return std::nullopt;
     if (poisoned_) {
       mutex_.unlock();
       fail(std::string(poison_message_));

@@ -6,8 +6,8 @@
 #include "fs/file_system.h"
 #include "fs/inode.h"
 #include "fs/inode_kind.h"
-#include "fs/path_split.h"
-#include "fs/small_string.h"
+#include "fs/internal/path_split.h"
+#include "fs/internal/small_string.h"
 
 namespace sandrig::fs {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "common/debug_writer.h"
 #include "fs/inode_id.h"
-#include "fs/name_index.h"
+#include "fs/internal/name_index.h"
 
 namespace sandrig::fs {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "common/debug_writer.h"
-#include "fs/small_vector.h"
+#include "fs/internal/small_vector.h"
 
 namespace sandrig::fs {
 

@@ -11,7 +11,7 @@
 #include "fs/file_system.h"
 #include "fs/inode.h"
 #include "fs/inode_kind.h"
-#include "fs/write_range.h"
+#include "fs/internal/write_range.h"
 
 namespace sandrig::fs {
 

@@ -47,7 +47,7 @@ class FileHandle {
   // Writes all bytes at the position (growing the file); the position stays.
   // A write that would end past the largest file size (offset + count
   // overflowing the machine word, or beyond one allocation) fails with
-  // kWriteBeyondLimit of fs/write_range.h, an OperationNotSupported naming
+  // kWriteBeyondLimit of fs/internal/write_range.h, an OperationNotSupported naming
   // "write beyond the largest file size", and changes nothing.
   IoResult<std::size_t> write(std::span<const std::uint8_t> bytes);
   // Moves the position, clamped to the file's length.

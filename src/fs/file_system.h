@@ -13,10 +13,9 @@
 #include "fs/error.h"
 #include "fs/file_handle_type.h"
 #include "fs/inode_id.h"
-#include "fs/inode_table.h"
+#include "fs/internal/inode_table.h"
+#include "fs/internal/path_cache.h"
 #include "fs/listing.h"
-#include "fs/packed_listing.h"
-#include "fs/path_cache.h"
 
 namespace sandrig::fs {
 

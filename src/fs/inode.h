@@ -5,11 +5,11 @@
 #include <string_view>
 
 #include "common/debug_writer.h"
-#include "fs/entry_lock.h"
 #include "fs/inode_id.h"
 #include "fs/inode_kind.h"
-#include "fs/rw_lock.h"
-#include "fs/small_string.h"
+#include "fs/internal/entry_lock.h"
+#include "fs/internal/rw_lock.h"
+#include "fs/internal/small_string.h"
 
 namespace sandrig::fs {
 

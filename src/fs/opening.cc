@@ -2,7 +2,7 @@
 #include "common/try.h"
 #include "fs/file_handle.h"
 #include "fs/file_system.h"
-#include "fs/path_split.h"
+#include "fs/internal/path_split.h"
 
 namespace sandrig::fs {
 

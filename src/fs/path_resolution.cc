@@ -5,7 +5,7 @@
 #include "common/try.h"
 #include "fs/file_system.h"
 #include "fs/inode.h"
-#include "fs/path_split.h"
+#include "fs/internal/path_split.h"
 
 namespace sandrig::fs {
 namespace {

@@ -22,6 +22,10 @@ namespace sandrig::pool {
 
 namespace {
 
+// waitid's id type for a process descriptor (P_PIDFD), which older C
+// library headers do not name.
+constexpr int kIdTypePidfd = 3;
+
 // Both ends of one pipe, close-on-exec.
 struct Pipe {
   UniqueFd read_end;
@@ -71,6 +75,8 @@ class AllSignalsBlocked {
 struct ChildStart {
   ChildTask task = nullptr;
   const void* context = nullptr;
+  ChildSetup setup = nullptr;
+  const void* setup_context = nullptr;
   char* const* paths = nullptr;
   char* const* argv = nullptr;
   char* const* envp = nullptr;
@@ -196,11 +202,26 @@ void close_descriptors_from(int first) {
     keep_below = report_slot + 1;
   }
   close_descriptors_from(keep_below);
+  if (start.setup != nullptr) {
+    if (const int error = start.setup(start.setup_context); error != 0) report_and_exit(report_fd, error);
+  }
   if (start.task != nullptr) ::_exit(start.task(start.context));
   exec_first(start, report_fd);
 }
 
 // --- Back in the parent.
+
+// A process descriptor of the child `pid`, close-on-exec; invalid where the
+// kernel (or the C library's headers) lack them.
+UniqueFd open_pidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+  if (fd >= 0) return UniqueFd(static_cast<int>(fd));
+#else
+  (void)pid;
+#endif
+  return UniqueFd();
+}
 
 // The files execve tries for `program`: the name itself when it holds a
 // slash, otherwise the name in each folder of PATH (empty entries meaning
@@ -254,6 +275,7 @@ std::expected<ChildProcess, int> ChildProcess::start_child(const void* raw_start
 
   ChildProcess child;
   child.pid_ = pid;
+  child.pidfd_ = open_pidfd(pid);
   child.waited_ = false;
   child.stdin_ = std::move(in.write_end);
   child.stdout_ = std::move(out.read_end);
@@ -274,7 +296,8 @@ std::expected<ChildProcess, int> ChildProcess::start_child(const void* raw_start
   return child;  // the child's ends of the pipes close here
 }
 
-std::expected<ChildProcess, int> ChildProcess::spawn(const std::vector<std::string>& argv) {
+std::expected<ChildProcess, int> ChildProcess::spawn(const std::vector<std::string>& argv, ChildSetup setup,
+                                                     const void* context) {
   if (argv.empty()) return std::unexpected(EINVAL);
   const std::vector<std::string> candidates = program_candidates(argv[0]);
   std::vector<char*> paths = null_terminated(candidates);
@@ -283,6 +306,8 @@ std::expected<ChildProcess, int> ChildProcess::spawn(const std::vector<std::stri
   start.paths = paths.data();
   start.argv = args.data();
   start.envp = environ;
+  start.setup = setup;
+  start.setup_context = context;
   return start_child(&start, /*report_exec=*/true);
 }
 
@@ -295,6 +320,7 @@ std::expected<ChildProcess, int> ChildProcess::fork_task(ChildTask task, const v
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
+      pidfd_(std::move(other.pidfd_)),
       waited_(std::exchange(other.waited_, true)),
       status_(other.status_),
       stdin_(std::move(other.stdin_)),
@@ -305,6 +331,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   if (this != &other) {
     kill_and_reap();
     pid_ = std::exchange(other.pid_, -1);
+    pidfd_ = std::move(other.pidfd_);
     waited_ = std::exchange(other.waited_, true);
     status_ = other.status_;
     stdin_ = std::move(other.stdin_);
@@ -319,7 +346,7 @@ ChildProcess::~ChildProcess() { kill_and_reap(); }
 void ChildProcess::kill_and_reap() noexcept {
   close_pipes();
   if (!waited_) {
-    ::kill(pid_, SIGKILL);
+    (void)kill(SIGKILL);
     wait();
   }
 }
@@ -332,12 +359,42 @@ void ChildProcess::close_pipes() {
 
 std::expected<void, int> ChildProcess::kill(int signal) {
   if (waited_) return std::unexpected(ESRCH);  // the pid may belong to another process now
+#ifdef SYS_pidfd_send_signal
+  if (pidfd_.valid()) {
+    if (::syscall(SYS_pidfd_send_signal, pidfd_.get(), signal, nullptr, 0U) == 0) return {};
+    // ESRCH: the child is gone and reaped by someone else; its id may
+    // already name another process, which the descriptor never reaches.
+    if (errno == ESRCH) return {};
+    if (errno != ENOSYS) return std::unexpected(errno);
+  }
+#endif
   if (::kill(pid_, signal) != 0) return std::unexpected(errno);
   return {};
 }
 
+// Waits through the process descriptor; nothing where the kernel cannot.
+std::optional<ExitStatus> ChildProcess::wait_through_pidfd() {
+  if (!pidfd_.valid()) return std::nullopt;
+  siginfo_t info{};
+  int rc;
+  do {
+    rc = ::waitid(static_cast<idtype_t>(kIdTypePidfd), static_cast<id_t>(pidfd_.get()), &info, WEXITED);
+  } while (rc < 0 && errno == EINTR);
+  if (rc < 0 && errno == EINVAL) return std::nullopt;  // a kernel without P_PIDFD
+  pidfd_.reset();
+  // rc < 0 (ECHILD): reaped elsewhere; its status is lost.
+  ExitStatus status;
+  if (rc == 0 && info.si_code == CLD_EXITED) status.code = info.si_status;
+  return status;
+}
+
 ExitStatus ChildProcess::wait() {
   if (waited_) return status_;
+  if (std::optional<ExitStatus> status = wait_through_pidfd()) {
+    waited_ = true;
+    status_ = *status;
+    return status_;
+  }
   int raw = 0;
   pid_t rc;
   do {

@@ -63,16 +63,14 @@ std::expected<UniqueFd, std::string> open_root(const std::string& root) {
 }
 
 // Creates the home directory `name` in `root_fd` and opens it without
-// following a link; its other-write bit is cleared whatever the umask.
+// following a link. It is private, whatever the umask or the root's
+// set-group-id bit: other holders, served at the same time, can neither
+// list it nor reach anything in it.
 std::expected<UniqueFd, std::string> create_home(const UniqueFd& root_fd, const std::string& name) {
   const std::string failure = "Failed to create the temporary home directory";
-  if (::mkdirat(root_fd.get(), name.c_str(), 0777) != 0) return std::unexpected(failure);
+  if (::mkdirat(root_fd.get(), name.c_str(), kHomeMode) != 0) return std::unexpected(failure);
   UniqueFd fd(::openat(root_fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  struct stat info;
-  if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return std::unexpected(failure);
-  if ((info.st_mode & S_IWOTH) != 0 && ::fchmod(fd.get(), info.st_mode & 07777 & ~S_IWOTH) != 0) {
-    return std::unexpected(failure);
-  }
+  if (!fd.valid() || ::fchmod(fd.get(), kHomeMode) != 0) return std::unexpected(failure);
   return fd;
 }
 

@@ -9,10 +9,12 @@
 #include "pool/home_directory.h"
 #include "pool/host_command.h"
 #include "pool/host_error.h"
+#include "pool/process_limit.h"
 #include "pool/session_command.h"
 #include "pool/stderr_line.h"
 #include "pool/terminal_session.h"
 #include "pool/user_pool.h"
+#include "pool/wake_signal.h"
 
 namespace sandrig::pool {
 
@@ -58,7 +60,7 @@ void User::release() noexcept {
   }
 }
 
-std::expected<TerminalSession, std::string> User::spawn_terminal(SharedUser user) {
+std::expected<std::unique_ptr<TerminalSession>, std::string> User::spawn_terminal(SharedUser user) {
   std::string username;
   std::string home;
   {
@@ -66,10 +68,14 @@ std::expected<TerminalSession, std::string> User::spawn_terminal(SharedUser user
     username = guard->username_;
     home = guard->home_;
   }
-  auto child = ChildProcess::spawn(
-      {"su", "-s", "/bin/bash", "-P", "-c", session_shell_command(home), username});
+  auto wake = WakeSignal::make();
+  if (!wake) return std::unexpected("Failed to create the terminal session: " + host_error_text(wake.error()));
+  // Every process of the session counts against the account's limit.
+  const rlim_t limit = account_process_limit();
+  auto child = ChildProcess::spawn({"su", "-s", "/bin/bash", "-P", "-c", session_shell_command(home), username},
+                                   apply_process_limit, &limit);
   if (!child) return std::unexpected("Failed to create the terminal session: " + host_error_text(child.error()));
-  return TerminalSession(std::move(user), std::move(*child));
+  return std::make_unique<TerminalSession>(std::move(user), std::move(*child), std::move(*wake));
 }
 
 }  // namespace sandrig::pool

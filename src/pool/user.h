@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <string>
 
 #include "pool/account.h"
@@ -26,7 +27,7 @@ class User {
 
   // Starts a bash session as the account through `su`; the session keeps
   // `user`. Throws InternalFailure on a poisoned user lock.
-  static std::expected<TerminalSession, std::string> spawn_terminal(SharedUser user);
+  static std::expected<std::unique_ptr<TerminalSession>, std::string> spawn_terminal(SharedUser user);
 
   const std::string& username() const { return username_; }
   // The canonical path of the home prepared for this allocation.

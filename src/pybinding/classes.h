@@ -3,25 +3,23 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "pybinding/framework/module_state.h"
+#include "pybinding/framework/py_result.h"
+
 namespace sandrig::py {
 
-// Registration of the module's classes, called by the module's
-// initialization in this order. Each builds its class and adds it to
-// `module`; false with a Python exception set on failure.
+// Builds the class `id` and adds it to `module`; each class's own file
+// defines it for its class (PyFs: the in-memory filesystem; PyFileHandle:
+// an open file of a PyFs; PyTerm: the simple terminal over a PyFs; Whence:
+// the origin of a seek; PyUserPool: the pool of host accounts; PyUser: one
+// allocated account; PyTerminalSession: a bash session of an account).
+template <ClassId id>
+PyResult<void> register_class_of(PyObject* module);
 
-// PyFs: the in-memory filesystem.
-bool register_py_fs(PyObject* module);
-// PyFileHandle: an open file of a PyFs.
-bool register_py_file_handle(PyObject* module);
-// PyTerm: the simple terminal over a PyFs.
-bool register_py_term(PyObject* module);
-// Whence: the origin of a seek.
-bool register_whence(PyObject* module);
-// PyUserPool: the pool of host accounts.
-bool register_py_user_pool(PyObject* module);
-// PyUser: one allocated account.
-bool register_py_user(PyObject* module);
-// PyTerminalSession: a bash session of an account.
-bool register_py_terminal_session(PyObject* module);
+#define SANDRIG_DECLARE_REGISTRATION(name) \
+  template <>                              \
+  PyResult<void> register_class_of<ClassId::name>(PyObject * module);
+SANDRIG_CLASSES(SANDRIG_DECLARE_REGISTRATION)
+#undef SANDRIG_DECLARE_REGISTRATION
 
 }  // namespace sandrig::py

@@ -17,12 +17,11 @@ std::optional<ListingCache::Hit> ListingCache::find(fs::InodeId id) {
   Entry* entry = entry_of(id);
   if (entry == nullptr) return std::nullopt;
   entry->last_use = ++clock_;
-  return Hit{entry->stamp, OwnedRef::borrow(entry->files.get()),
-             OwnedRef::borrow(entry->directories.get())};
+  return Hit{entry->stamp, OwnedRef::borrow(entry->names.get()), entry->files};
 }
 
 void ListingCache::drop(Entry& entry) {
-  names_ -= entry.names;
+  names_ -= entry.count;
   // The last entry takes the freed place; the dropped lists go when the
   // moved-out entry does, after the vector is consistent again.
   Entry dropped = std::exchange(entry, std::move(entries_.back()));
@@ -31,9 +30,9 @@ void ListingCache::drop(Entry& entry) {
 
 void ListingCache::evict_one() { drop(*std::ranges::min_element(entries_, {}, &Entry::last_use)); }
 
-void ListingCache::store(fs::InodeId id, std::uint64_t stamp, PyObject* files,
-                         PyObject* directories, std::size_t names) {
-  if (names > kMaxNames) {
+void ListingCache::store(fs::InodeId id, std::uint64_t stamp, PyObject* names,
+                         std::size_t count, std::size_t files) {
+  if (count > kMaxNames) {
     if (Entry* stale = entry_of(id)) drop(*stale);
     return;
   }
@@ -44,17 +43,17 @@ void ListingCache::store(fs::InodeId id, std::uint64_t stamp, PyObject* files,
       return;  // listing goes on without the cache
     }
   }
-  Entry fresh{id, stamp, ++clock_, names, OwnedRef::borrow(files), OwnedRef::borrow(directories)};
+  Entry fresh{id, stamp, ++clock_, count, files, OwnedRef::borrow(names)};
   if (Entry* entry = entry_of(id)) {
-    names_ = names_ - entry->names + names;
+    names_ = names_ - entry->count + count;
     std::swap(*entry, fresh);  // the older listing goes with `fresh`
     while (names_ > kMaxNames) evict_one();
     return;
   }
-  while (!entries_.empty() && (entries_.size() == kSlots || names_ + names > kMaxNames)) {
+  while (!entries_.empty() && (entries_.size() == kSlots || names_ + count > kMaxNames)) {
     evict_one();
   }
-  names_ += names;
+  names_ += count;
   entries_.push_back(std::move(fresh));  // within the reserved capacity
 }
 

@@ -9,45 +9,48 @@
 #include <vector>
 
 #include "fs/inode_id.h"
-#include "pybinding/owned_ref.h"
+#include "pybinding/framework/owned_ref.h"
 
 namespace sandrig::py {
 
-// The latest listings of a few directories of one PyFs, as the two Python
-// lists listdir returns, each valid while its directory's stamp (see
+// The latest listings of a few directories of one PyFs, each as one Python
+// list of every name, the files first, then the directories (the list from
+// which listdir cuts its two), valid while its directory's stamp (see
 // fs::Directory::stamp()) is the one stored with it: listing an unchanged
-// directory again copies two lists instead of building every name. At most
+// directory again cuts two lists instead of building every name. At most
 // kSlots listings and kMaxNames names in all; the least recently used one
-// makes room. The lists never leave the cache, callers get copies. Used
+// makes room. The lists never leave the cache, callers get slices. Used
 // only with the interpreter lock held.
 class ListingCache {
  public:
   static constexpr std::size_t kSlots = 64;
   static constexpr std::size_t kMaxNames = 16384;
 
-  // A cached listing: the stamp it was taken at and new references to its lists.
+  // A cached listing: the stamp it was taken at, a new reference to its
+  // list of names, and how many of them (the first ones) are files.
   struct Hit {
     std::uint64_t stamp;
-    OwnedRef files;
-    OwnedRef directories;
+    OwnedRef names;
+    std::size_t files;
   };
 
   // The cached listing of the directory `id`, if any; counts as a use.
   std::optional<Hit> find(fs::InodeId id);
-  // Keeps `files` and `directories` (lists of `names` names in all,
-  // references taken) as the listing of `id` at `stamp`, in place of an
-  // older one; a listing larger than kMaxNames is not kept (nor the older).
-  void store(fs::InodeId id, std::uint64_t stamp, PyObject* files, PyObject* directories,
-             std::size_t names);
+  // Keeps the list `names` (`count` names, a reference taken; it must
+  // never change), the first `files` of them files, as the listing of `id`
+  // at `stamp`, in place of an older one; a listing larger than kMaxNames
+  // is not kept (nor the older).
+  void store(fs::InodeId id, std::uint64_t stamp, PyObject* names, std::size_t count,
+             std::size_t files);
 
  private:
   struct Entry {
     fs::InodeId id;
     std::uint64_t stamp;
     std::uint64_t last_use;
-    std::size_t names;
-    OwnedRef files;
-    OwnedRef directories;
+    std::size_t count;  // of names
+    std::size_t files;
+    OwnedRef names;
   };
 
   // The entry of `id`, or null.

@@ -2,25 +2,28 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <utility>
+
 #include "pybinding/classes.h"
-#include "pybinding/edge.h"
-#include "pybinding/module_state.h"
+#include "pybinding/framework/edge.h"
+#include "pybinding/framework/module_state.h"
 
 namespace sandrig::py {
 namespace {
 
-// The classes, in the order the module registers them.
-bool register_all(PyObject* module) {
-  return register_py_fs(module) &&                    //
-         register_py_file_handle(module) &&           //
-         register_py_term(module) &&                  //
-         register_whence(module) &&                   //
-         register_py_user_pool(module) &&             //
-         register_py_user(module) &&                  //
-         register_py_terminal_session(module);
+// Registers the classes in the order of their list; the first failure stops.
+template <int... ids>
+PyResult<void> register_in_order(PyObject* module, std::integer_sequence<int, ids...>) {
+  PyResult<void> registered;
+  ((registered = register_class_of<static_cast<ClassId>(ids)>(module)) && ...);
+  return registered;
 }
 
-PyObject* init_module() { return initialize_module(&register_all); }
+PyResult<void> register_all(PyObject* module) {
+  return register_in_order(module, std::make_integer_sequence<int, kClassCount>());
+}
+
+PyResult<OwnedRef> init_module() { return initialize_module(&register_all); }
 
 }  // namespace
 }  // namespace sandrig::py

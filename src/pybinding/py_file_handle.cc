@@ -13,13 +13,13 @@
 #include "common/mutex.h"
 #include "common/write_all.h"
 #include "pybinding/classes.h"
-#include "pybinding/conversions.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/errors.h"
-#include "pybinding/instance.h"
-#include "pybinding/locked_call.h"
-#include "pybinding/panic.h"
-#include "pybinding/results.h"
+#include "pybinding/framework/conversions.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/locked_call.h"
+#include "pybinding/framework/panic.h"
+#include "pybinding/framework/results.h"
 #include "pybinding/whence.h"
 
 namespace sandrig::py {
@@ -57,7 +57,7 @@ void announce_read(std::size_t count) {
 }
 
 // The bytes of a successful read of at most `limit` bytes, announced.
-PyObject* announced(std::span<const std::uint8_t> data, std::size_t limit) {
+PyResult<OwnedRef> announced(std::span<const std::uint8_t> data, std::size_t limit) {
   if (data.size() > limit) fail("a read returned more bytes than asked for");
   announce_read(data.size());
   return bytes_result(data);
@@ -66,26 +66,27 @@ PyObject* announced(std::span<const std::uint8_t> data, std::size_t limit) {
 // Reads of up to this many bytes go through a buffer on the stack.
 constexpr std::size_t kStackRead = 4096;
 
-PyObject* handle_str(PyObject* self) {
+PyResult<OwnedRef> handle_str(PyObject* self) {
   LockedHandle* handle = SANDRIG_TRY(handle_of(self));
   std::string text = locked_call(*handle, [](fs::FileHandle& h) { return h.debug(); });
   return text_result(text);
 }
 
-PyObject* handle_id(PyObject* self) {
+PyResult<OwnedRef> handle_id(PyObject* self) {
   LockedHandle* handle = SANDRIG_TRY(handle_of(self));
   std::optional<fs::InodeId> id = locked_call(*handle, [](fs::FileHandle& h) { return h.id(); });
   if (!id) return raise_io_error(fs::IoErrorKind::InvalidFileDescriptor);
   return unsigned_result(*id);
 }
 
-PyObject* handle_close(PyObject* self) {
+PyResult<OwnedRef> handle_close(PyObject* self) {
   LockedHandle* handle = SANDRIG_TRY(handle_of(self));
   fs::IoResult<void> closed = locked_call(*handle, [](fs::FileHandle& h) { return h.close(); });
-  return closed ? none_result() : raise_io_error(closed.error());
+  if (!closed) return raise_io_error(closed.error());
+  return none_result();
 }
 
-PyObject* handle_read(PyObject* self, const BoundArguments<1>& arguments) {
+PyResult<OwnedRef> handle_read(PyObject* self, const BoundArguments<1>& arguments) {
   LockedHandle* handle = SANDRIG_TRY(handle_of(self));
   const std::size_t limit = SANDRIG_TRY(size_argument(arguments[0], "buffer"));
   if (limit > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
@@ -107,24 +108,26 @@ PyObject* handle_read(PyObject* self, const BoundArguments<1>& arguments) {
   return announced(*data, limit);
 }
 
-PyObject* handle_write(PyObject* self, const BoundArguments<1>& arguments) {
+PyResult<OwnedRef> handle_write(PyObject* self, const BoundArguments<1>& arguments) {
   LockedHandle* handle = SANDRIG_TRY(handle_of(self));
   std::span<const std::uint8_t> bytes = SANDRIG_TRY(bytes_argument(arguments[0], "buffer"));
   fs::IoResult<std::size_t> written =
       locked_call(*handle, [&](fs::FileHandle& h) { return h.write(bytes); });
-  return written ? unsigned_result(*written) : raise_io_error(written.error());
+  if (!written) return raise_io_error(written.error());
+  return unsigned_result(*written);
 }
 
-PyObject* handle_seek(PyObject* self, const BoundArguments<2>& arguments) {
+PyResult<OwnedRef> handle_seek(PyObject* self, const BoundArguments<2>& arguments) {
   LockedHandle* handle = SANDRIG_TRY(handle_of(self));
   const std::size_t offset = SANDRIG_TRY(size_argument(arguments[0], "offset"));
   const Whence whence = SANDRIG_TRY(whence_argument(arguments[1], "whence"));
   fs::IoResult<void> moved = locked_call(
       *handle, [&](fs::FileHandle& h) { return h.seek(to_seek_origin(whence), offset); });
-  return moved ? none_result() : raise_io_error(moved.error());
+  if (!moved) return raise_io_error(moved.error());
+  return none_result();
 }
 
-PyObject* handle_tell(PyObject* self) {
+PyResult<OwnedRef> handle_tell(PyObject* self) {
   LockedHandle* handle = SANDRIG_TRY(handle_of(self));
   std::optional<std::size_t> offset = locked_call(*handle, [](fs::FileHandle& h) {
     return h.id() ? std::optional(h.offset()) : std::nullopt;
@@ -214,11 +217,12 @@ PyResult<OwnedRef> new_py_file_handle(fs::FileHandle handle) {
                          std::move(handle));
 }
 
-bool register_py_file_handle(PyObject* module) {
-  return PyFileHandleClass::register_in(module, Handles::kBasicSize,
-                                        {{Py_tp_dealloc, as_slot(&handle_dealloc)},
-                                         {Py_tp_str, as_slot(Edge<&handle_str>::call)}})
-      .has_value();
+template <>
+PyResult<void> register_class_of<ClassId::PyFileHandle>(PyObject* module) {
+  SANDRIG_TRY(PyFileHandleClass::register_in(module, Handles::kBasicSize,
+                                             {{Py_tp_dealloc, as_slot(&handle_dealloc)},
+                                              {Py_tp_str, as_slot(Edge<&handle_str>::call)}}));
+  return {};
 }
 
 }  // namespace sandrig::py

@@ -4,8 +4,8 @@
 #include <Python.h>
 
 #include "fs/file_handle.h"
-#include "pybinding/owned_ref.h"
-#include "pybinding/py_result.h"
+#include "pybinding/framework/owned_ref.h"
+#include "pybinding/framework/py_result.h"
 
 namespace sandrig::py {
 

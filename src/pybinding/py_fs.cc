@@ -8,12 +8,12 @@
 #include "fs/file_handle_type.h"
 #include "fs/tree_rendering.h"
 #include "pybinding/classes.h"
-#include "pybinding/conversions.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/errors.h"
-#include "pybinding/instance.h"
+#include "pybinding/framework/conversions.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/results.h"
 #include "pybinding/py_file_handle.h"
-#include "pybinding/results.h"
 
 namespace sandrig::py {
 namespace {
@@ -25,25 +25,28 @@ PyResult<const fs::FileSystem*> filesystem_of(PyObject* self) {
 }
 
 // A success without a value becomes None, an IoError a ValueError.
-PyObject* unit_result(const fs::IoResult<void>& result) {
-  return result ? none_result() : raise_io_error(result.error());
+PyResult<OwnedRef> unit_result(const fs::IoResult<void>& result) {
+  if (!result) return raise_io_error(result.error());
+  return none_result();
 }
 
-PyObject* fs_new(PyTypeObject* type, const BoundArguments<0>&) {
-  return SANDRIG_TRY(Fs::create(type, std::make_shared<fs::FileSystem>())).release();
+PyResult<OwnedRef> fs_new(PyTypeObject* type, const BoundArguments<0>&) {
+  return Fs::create(type, std::make_shared<fs::FileSystem>());
 }
 
-PyObject* fs_str(PyObject* self) { return text_result(SANDRIG_TRY(filesystem_of(self))->debug()); }
+PyResult<OwnedRef> fs_str(PyObject* self) {
+  return text_result(SANDRIG_TRY(filesystem_of(self))->debug());
+}
 
 // mkdir and touch share their shape: one path, one operation.
 template <fs::IoResult<void> (fs::FileSystem::*Operation)(std::string_view) const>
-PyObject* path_operation(PyObject* self, const BoundArguments<1>& arguments) {
+PyResult<OwnedRef> path_operation(PyObject* self, const BoundArguments<1>& arguments) {
   const fs::FileSystem* fs = SANDRIG_TRY(filesystem_of(self));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
   return unit_result((fs->*Operation)(path));
 }
 
-PyObject* fs_open(PyObject* self, const BoundArguments<2>& arguments) {
+PyResult<OwnedRef> fs_open(PyObject* self, const BoundArguments<2>& arguments) {
   PyFsValue* value = SANDRIG_TRY(self_value<PyFsValue>(self, ClassId::PyFs));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
   std::string_view mode_text = SANDRIG_TRY(text_argument(arguments[1], "mode"));
@@ -53,57 +56,44 @@ PyObject* fs_open(PyObject* self, const BoundArguments<2>& arguments) {
   if (!mode) return raise_io_error(mode.error());
   auto handle = fs::FileSystem::open(value->fs, path, *mode, /*create=*/true);
   if (!handle) return raise_io_error(handle.error());
-  return SANDRIG_TRY(new_py_file_handle(std::move(*handle))).release();
+  return new_py_file_handle(std::move(*handle));
 }
 
-// A fresh list holding the items of `list`: the caller may change it.
-PyObject* list_copy(PyObject* list) { return PyList_GetSlice(list, 0, PY_SSIZE_T_MAX); }
-
-// listdir's result from two lists of the cache: copies of them.
-PyObject* copied_listing(const ListingCache::Hit& cached) {
-  OwnedRef files = OwnedRef::steal(list_copy(cached.files.get()));
-  if (!files) return nullptr;
-  OwnedRef directories = OwnedRef::steal(list_copy(cached.directories.get()));
-  if (!directories) return nullptr;
-  return PyTuple_Pack(2, files.get(), directories.get());
+// listdir's result from a list of every name, the first `files` of them
+// files: two fresh lists cut from it, which the caller may change.
+PyResult<OwnedRef> cut_listing(PyObject* names, std::size_t files) {
+  const auto split = static_cast<Py_ssize_t>(files);
+  OwnedRef file_list = SANDRIG_TRY(new_reference(PyList_GetSlice(names, 0, split)));
+  OwnedRef directory_list =
+      SANDRIG_TRY(new_reference(PyList_GetSlice(names, split, PY_SSIZE_T_MAX)));
+  return new_reference(PyTuple_Pack(2, file_list.get(), directory_list.get()));
 }
 
-// Keeps copies of a stable listing's lists in the cache (the caller may
-// change the lists it gets); without memory for them it goes uncached.
-void keep_listing(ListingCache& cache, fs::InodeId id, const fs::PackedListing& packed,
-                  PyObject* files, PyObject* directories) {
-  OwnedRef kept_files = OwnedRef::steal(list_copy(files));
-  OwnedRef kept_directories = OwnedRef::steal(list_copy(directories));
-  if (!kept_files || !kept_directories) {
-    PyErr_Clear();
-    return;
-  }
-  cache.store(id, packed.stamp, kept_files.get(), kept_directories.get(),
-              std::size_t{packed.files.count} + packed.directories.count);
-}
-
-PyObject* fs_listdir(PyObject* self, const BoundArguments<1>& arguments) {
+PyResult<OwnedRef> fs_listdir(PyObject* self, const BoundArguments<1>& arguments) {
   PyFsValue* value = SANDRIG_TRY(self_value<PyFsValue>(self, ClassId::PyFs));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
   auto id = value->fs->get_inode_by_path_raw(path);
   if (!id) return raise_io_error(id.error());
-  // The cached lists are held here: building objects below may run code
-  // that lists again and replaces them.
+  // The cached list is held here: building objects below may run code
+  // that lists again and replaces it.
   std::optional<ListingCache::Hit> cached = value->listings.find(*id);
   auto listing =
       value->fs->ls_packed(*id, cached ? std::optional(cached->stamp) : std::nullopt);
   if (!listing) return raise_io_error(listing.error());
-  if (!*listing) return copied_listing(*cached);  // unchanged since it was cached
-  const fs::PackedListing& packed = **listing;
-  OwnedRef files = OwnedRef::steal(names_result(packed.files));
-  if (!files) return nullptr;
-  OwnedRef directories = OwnedRef::steal(names_result(packed.directories));
-  if (!directories) return nullptr;
-  if (packed.stable) keep_listing(value->listings, *id, packed, files.get(), directories.get());
-  return PyTuple_Pack(2, files.get(), directories.get());
+  if (!*listing) return cut_listing(cached->names.get(), cached->files);  // unchanged
+  // Every name goes into one list, built at once and cut in two: the list
+  // itself is what the cache keeps, as nobody else ever sees it.
+  fs::PackedListing& packed = **listing;
+  const std::size_t files = packed.files.count;
+  fs::PackedNames& every = packed.files;
+  every.text += packed.directories.text;
+  every.count += packed.directories.count;
+  OwnedRef names = SANDRIG_TRY(names_result(every));
+  if (packed.stable) value->listings.store(*id, packed.stamp, names.get(), every.count, files);
+  return cut_listing(names.get(), files);
 }
 
-PyObject* fs_remove(PyObject* self, const BoundArguments<2>& arguments) {
+PyResult<OwnedRef> fs_remove(PyObject* self, const BoundArguments<2>& arguments) {
   const fs::FileSystem* fs = SANDRIG_TRY(filesystem_of(self));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
   // Omitted means False.
@@ -112,7 +102,7 @@ PyObject* fs_remove(PyObject* self, const BoundArguments<2>& arguments) {
   return unit_result(fs->rm(path, recurse));
 }
 
-PyObject* fs_tree(PyObject* self, const BoundArguments<2>& arguments) {
+PyResult<OwnedRef> fs_tree(PyObject* self, const BoundArguments<2>& arguments) {
   const fs::FileSystem* fs = SANDRIG_TRY(filesystem_of(self));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
   auto ident = SANDRIG_TRY(optional_argument(arguments[1], "ident", text_argument));
@@ -180,11 +170,12 @@ PyResult<std::shared_ptr<fs::FileSystem>> filesystem_argument(PyObject* value, c
   return Fs::value(object).fs;
 }
 
-bool register_py_fs(PyObject* module) {
-  return PyFsClass::register_in(module, Fs::kBasicSize,
-                                {{Py_tp_dealloc, as_slot(&Fs::destroy)},
-                                 {Py_tp_str, as_slot(Edge<&fs_str>::call)}})
-      .has_value();
+template <>
+PyResult<void> register_class_of<ClassId::PyFs>(PyObject* module) {
+  SANDRIG_TRY(PyFsClass::register_in(module, Fs::kBasicSize,
+                                     {{Py_tp_dealloc, as_slot(&Fs::destroy)},
+                                      {Py_tp_str, as_slot(Edge<&fs_str>::call)}}));
+  return {};
 }
 
 }  // namespace sandrig::py

@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "fs/file_system.h"
+#include "pybinding/framework/py_result.h"
 #include "pybinding/listing_cache.h"
-#include "pybinding/py_result.h"
 
 namespace sandrig::py {
 

@@ -5,13 +5,13 @@
 
 #include "common/mutex.h"
 #include "pybinding/classes.h"
-#include "pybinding/conversions.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/errors.h"
-#include "pybinding/instance.h"
-#include "pybinding/locked_call.h"
+#include "pybinding/framework/conversions.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/locked_call.h"
+#include "pybinding/framework/results.h"
 #include "pybinding/py_fs.h"
-#include "pybinding/results.h"
 #include "terminal/simple_terminal.h"
 
 namespace sandrig::py {
@@ -22,18 +22,19 @@ using Terminals = Native<LockedTerminal>;
 
 const std::string kPoisonMessage = std::string(kPoisonedLock) + ": PyTerm";
 
-PyObject* term_new(PyTypeObject* type, const BoundArguments<1>& arguments) {
+PyResult<OwnedRef> term_new(PyTypeObject* type, const BoundArguments<1>& arguments) {
   std::shared_ptr<fs::FileSystem> fs = SANDRIG_TRY(filesystem_argument(arguments[0], "fs"));
-  return SANDRIG_TRY(Terminals::create(type, kPoisonMessage, std::move(fs))).release();
+  return Terminals::create(type, kPoisonMessage, std::move(fs));
 }
 
-PyObject* term_exec(PyObject* self, const BoundArguments<1>& arguments) {
+PyResult<OwnedRef> term_exec(PyObject* self, const BoundArguments<1>& arguments) {
   LockedTerminal* terminal = SANDRIG_TRY(self_value<LockedTerminal>(self, ClassId::PyTerm));
   std::string_view command = SANDRIG_TRY(text_argument(arguments[0], "command"));
   // The guard goes before the result becomes a Python object.
   std::expected<std::string, std::string> ran = locked_call(
       *terminal, [&](terminal::SimpleTerminal& shell) { return shell.run(command); });
-  return ran ? text_result(*ran) : raise_message(ran.error());
+  if (!ran) return raise_message(ran.error());
+  return text_result(*ran);
 }
 
 constexpr ClassDecl<1> kPyTerm{ClassId::PyTerm, "PyTerm",
@@ -47,10 +48,11 @@ using PyTermClass = DeclaredClass<kPyTerm, kExec>;
 
 }  // namespace
 
-bool register_py_term(PyObject* module) {
-  return PyTermClass::register_in(module, Terminals::kBasicSize,
-                                  {{Py_tp_dealloc, as_slot(&Terminals::destroy)}})
-      .has_value();
+template <>
+PyResult<void> register_class_of<ClassId::PyTerm>(PyObject* module) {
+  SANDRIG_TRY(PyTermClass::register_in(module, Terminals::kBasicSize,
+                                       {{Py_tp_dealloc, as_slot(&Terminals::destroy)}}));
+  return {};
 }
 
 }  // namespace sandrig::py

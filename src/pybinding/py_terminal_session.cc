@@ -3,70 +3,82 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <memory>
+#include <string>
 #include <vector>
 
-#include "common/mutex.h"
 #include "pybinding/classes.h"
-#include "pybinding/conversions.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/errors.h"
-#include "pybinding/instance.h"
-#include "pybinding/panic.h"
-#include "pybinding/results.h"
+#include "pybinding/framework/conversions.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/gil_released.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/panic.h"
+#include "pybinding/framework/results.h"
 
 namespace sandrig::py {
 namespace {
 
-using LockedSession = Mutex<pool::TerminalSession>;
-using Sessions = Native<LockedSession>;
+using Session = std::unique_ptr<pool::TerminalSession>;
+using Sessions = Native<Session>;
 
 constexpr std::size_t kDefaultReadSize = 1024;
 
 enum class Stream { Stdout, Stderr };
 
-PyResult<LockedSession*> session_of(PyObject* self) {
-  return self_value<LockedSession>(self, ClassId::PyTerminalSession);
+// Every method waits on the host (the pipes, su) with the interpreter lock
+// given up; the session takes its own locks, one per stream.
+PyResult<pool::TerminalSession*> session_of(PyObject* self) {
+  return SANDRIG_TRY(self_value<Session>(self, ClassId::PyTerminalSession))->get();
 }
 
-PyObject* session_close(PyObject* self) {
-  SANDRIG_TRY(session_of(self))->lock()->close();
+PyResult<OwnedRef> session_close(PyObject* self) {
+  pool::TerminalSession* session = SANDRIG_TRY(session_of(self));
+  without_gil([session] { session->close(); });
   return none_result();
 }
 
-PyObject* session_write(PyObject* self, const BoundArguments<1>& arguments) {
-  LockedSession* session = SANDRIG_TRY(session_of(self));
+PyResult<OwnedRef> session_write(PyObject* self, const BoundArguments<1>& arguments) {
+  pool::TerminalSession* session = SANDRIG_TRY(session_of(self));
+  // The bytes object stays alive and unchanged while the caller holds it.
   std::span<const std::uint8_t> data = SANDRIG_TRY(bytes_argument(arguments[0], "data"));
-  auto written = session->lock()->write(data);
-  return written ? none_result() : raise_message(written.error());
+  auto written = without_gil([session, data] { return session->write(data); });
+  if (!written) return raise_message(written.error());
+  return none_result();
+}
+
+// A failed read may have been a signal: its Python handler runs now, and
+// an exception it raises (KeyboardInterrupt) is what the caller gets.
+std::unexpected<ErrorIsSet> raise_read_failure(const std::string& message) {
+  if (PyErr_CheckSignals() != 0) return error_is_set();
+  return raise_message(message);
 }
 
 template <Stream stream>
-PyObject* read_stream(PyObject* self, const BoundArguments<1>& arguments) {
-  LockedSession* session = SANDRIG_TRY(session_of(self));
+PyResult<OwnedRef> read_stream(PyObject* self, const BoundArguments<1>& arguments) {
+  pool::TerminalSession* session = SANDRIG_TRY(session_of(self));
   auto requested = SANDRIG_TRY(optional_argument(arguments[0], "buffer", size_argument));
   const std::size_t size = requested.value_or(kDefaultReadSize);
   if (size > static_cast<std::size_t>(PY_SSIZE_T_MAX)) return raise_internal_failure("capacity overflow");
 
   std::vector<std::uint8_t> buffer;
-  std::expected<std::size_t, std::string> count;
-  {
-    auto guard = session->lock();
+  auto count = without_gil([&]() -> std::expected<std::size_t, std::string> {
     // One read never returns more than the pipe holds, so a larger buffer
     // would only be allocated to stay unused.
-    const std::size_t limit = stream == Stream::Stdout ? guard->stdout_read_limit() : guard->stderr_read_limit();
+    const std::size_t limit = stream == Stream::Stdout ? session->stdout_read_limit() : session->stderr_read_limit();
     buffer.resize(std::min(size, limit));
-    count = stream == Stream::Stdout ? guard->read_stdout(buffer) : guard->read_stderr(buffer);
-  }
-  if (!count) return raise_message(count.error());
+    return stream == Stream::Stdout ? session->read_stdout(buffer) : session->read_stderr(buffer);
+  });
+  if (!count) return raise_read_failure(count.error());
   return bytes_result(std::span(buffer).first(*count));
 }
 
 // Kills the shell before the session's reference to its user goes, so the
 // account's release (when this was the last reference) finds it gone. A
 // failure here is an internal failure, reported as unraisable.
-void close_before_drop(LockedSession& locked) { locked.lock()->close(); }
+void close_before_drop(Session& session) { session->close(); }
 
-void session_dealloc(PyObject* self) { Sessions::destroy_with(self, &close_before_drop); }
+void session_dealloc(PyObject* self) { Sessions::destroy_without_gil(self, &close_before_drop); }
 
 constexpr ClassDecl<0> kPyTerminalSession{
     ClassId::PyTerminalSession, "PyTerminalSession",
@@ -91,15 +103,15 @@ using PyTerminalSessionClass = DeclaredClass<kPyTerminalSession, kClose, kWrite,
 
 }  // namespace
 
-PyResult<OwnedRef> new_py_terminal_session(pool::TerminalSession session) {
-  return Sessions::create(SANDRIG_TRY(class_type(ClassId::PyTerminalSession)), kPoisonedLock,
-                          std::move(session));
+PyResult<OwnedRef> new_py_terminal_session(std::unique_ptr<pool::TerminalSession>& session) {
+  return Sessions::create(SANDRIG_TRY(class_type(ClassId::PyTerminalSession)), std::move(session));
 }
 
-bool register_py_terminal_session(PyObject* module) {
-  return PyTerminalSessionClass::register_in(module, Sessions::kBasicSize,
-                                             {{Py_tp_dealloc, as_slot(&session_dealloc)}})
-      .has_value();
+template <>
+PyResult<void> register_class_of<ClassId::PyTerminalSession>(PyObject* module) {
+  SANDRIG_TRY(PyTerminalSessionClass::register_in(module, Sessions::kBasicSize,
+                                                  {{Py_tp_dealloc, as_slot(&session_dealloc)}}));
+  return {};
 }
 
 }  // namespace sandrig::py

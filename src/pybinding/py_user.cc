@@ -2,16 +2,18 @@
 #include "pybinding/py_user.h"
 
 #include <string>
+#include <utility>
 
 #include "pool/terminal_session.h"
 #include "pool/user.h"
 #include "pybinding/classes.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/errors.h"
-#include "pybinding/instance.h"
-#include "pybinding/panic.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/gil_released.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/panic.h"
+#include "pybinding/framework/results.h"
 #include "pybinding/py_terminal_session.h"
-#include "pybinding/results.h"
 
 namespace sandrig::py {
 namespace {
@@ -22,38 +24,40 @@ PyResult<pool::SharedUser*> user_of(PyObject* self) {
   return self_value<pool::SharedUser>(self, ClassId::PyUser);
 }
 
-PyObject* user_spawn(PyObject* self) {
+// Starting su waits on the host and the user's lock may be held by another
+// thread: both happen with the interpreter lock given up.
+PyResult<OwnedRef> user_spawn(PyObject* self) {
   pool::SharedUser* user = SANDRIG_TRY(user_of(self));
-  auto session = pool::User::spawn_terminal(*user);
+  auto session = without_gil([user] { return pool::User::spawn_terminal(*user); });
   if (!session) return raise_message(session.error());
-  return result_or_internal_failure(new_py_terminal_session(std::move(*session)),
-                                    "Failed to create the PyTerminalSession object");
+  auto created = new_py_terminal_session(*session);
+  if (!created) drop_without_gil(*session);
+  return result_or_internal_failure(std::move(created), "Failed to create the PyTerminalSession object");
 }
 
-PyObject* user_username(PyObject* self) {
-  const std::string name = SANDRIG_TRY(user_of(self))->get()->lock()->username();
-  return text_result(name);
-}
-
-PyObject* user_uid(PyObject* self) {
-  const std::uint32_t uid = SANDRIG_TRY(user_of(self))->get()->lock()->uid();
-  return unsigned_result(uid);
-}
-
-PyObject* user_home(PyObject* self) {
-  const std::string home = SANDRIG_TRY(user_of(self))->get()->lock()->home();
-  return text_result(home);
-}
-
-PyObject* user_str(PyObject* self) {
+// A field of the user, copied under its lock (see gil_free_locked_call).
+template <typename Field>
+auto user_field(PyObject* self, Field field) -> PyResult<decltype(field(std::declval<const pool::User&>()))> {
   pool::SharedUser* user = SANDRIG_TRY(user_of(self));
-  std::string text;
-  {
-    auto guard = (*user)->lock();
-    text = "{ username: " + guard->username() + ", uid: " + std::to_string(guard->uid()) +
-           ", home: " + guard->home() + " }";
-  }
-  return text_result(text);
+  return gil_free_locked_call(**user, [field](pool::User& locked) { return field(locked); });
+}
+
+PyResult<OwnedRef> user_username(PyObject* self) {
+  return text_result(SANDRIG_TRY(user_field(self, [](const pool::User& u) { return u.username(); })));
+}
+
+PyResult<OwnedRef> user_uid(PyObject* self) {
+  return unsigned_result(SANDRIG_TRY(user_field(self, [](const pool::User& u) { return u.uid(); })));
+}
+
+PyResult<OwnedRef> user_home(PyObject* self) {
+  return text_result(SANDRIG_TRY(user_field(self, [](const pool::User& u) { return u.home(); })));
+}
+
+PyResult<OwnedRef> user_str(PyObject* self) {
+  return text_result(SANDRIG_TRY(user_field(self, [](const pool::User& u) {
+    return "{ username: " + u.username() + ", uid: " + std::to_string(u.uid()) + ", home: " + u.home() + " }";
+  })));
 }
 
 constexpr ClassDecl<0> kPyUser{
@@ -76,20 +80,25 @@ constexpr Method<0> kUsername{"username", {}, "\nGet the username of the user.\n
 constexpr Method<0> kUid{"uid", {}, "\nGet the UID of the user.\n", &user_uid};
 constexpr Method<0> kHome{"home", {}, "\nGet the home folder of the user.\n", &user_home};
 
+// Dropping the last reference releases the account: pkill, then the pool's
+// lock, both waited for with the interpreter lock given up.
+void user_dealloc(PyObject* self) { Users::destroy_without_gil(self, nullptr); }
+
 using PyUserClass = DeclaredClass<kPyUser, kSpawn, kUsername, kUid, kHome>;
 
 }  // namespace
 
-PyResult<OwnedRef> new_py_user(pool::SharedUser user) {
+PyResult<OwnedRef> new_py_user(pool::SharedUser& user) {
   return Users::create(SANDRIG_TRY(class_type(ClassId::PyUser)), std::move(user));
 }
 
-bool register_py_user(PyObject* module) {
+template <>
+PyResult<void> register_class_of<ClassId::PyUser>(PyObject* module) {
   // Dropping the last reference to the User releases the account.
-  return PyUserClass::register_in(module, Users::kBasicSize,
-                                  {{Py_tp_dealloc, as_slot(&Users::destroy)},
-                                   {Py_tp_str, as_slot(Edge<&user_str>::call)}})
-      .has_value();
+  SANDRIG_TRY(PyUserClass::register_in(module, Users::kBasicSize,
+                                       {{Py_tp_dealloc, as_slot(&user_dealloc)},
+                                        {Py_tp_str, as_slot(Edge<&user_str>::call)}}));
+  return {};
 }
 
 }  // namespace sandrig::py

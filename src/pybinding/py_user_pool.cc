@@ -1,15 +1,17 @@
 // PyUserPool: a pool of host accounts, handed out as PyUser objects.
 #include <cstddef>
 #include <optional>
+#include <utility>
 
 #include "pool/user.h"
 #include "pool/user_pool.h"
 #include "pybinding/classes.h"
-#include "pybinding/conversions.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/errors.h"
-#include "pybinding/instance.h"
-#include "pybinding/panic.h"
+#include "pybinding/framework/conversions.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/errors.h"
+#include "pybinding/framework/gil_released.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/panic.h"
 #include "pybinding/py_user.h"
 
 namespace sandrig::py {
@@ -19,20 +21,21 @@ using Pools = Native<pool::SharedPool>;
 
 constexpr std::size_t kDefaultUserCount = 256;
 
-PyObject* pool_new(PyTypeObject* type, const BoundArguments<1>& arguments) {
+PyResult<OwnedRef> pool_new(PyTypeObject* type, const BoundArguments<1>& arguments) {
   std::optional<std::size_t> user_count =
       SANDRIG_TRY(optional_argument(arguments[0], "user_count", size_argument));
-  return SANDRIG_TRY(Pools::create(type, pool::UserPool::make_shared(
-                                             user_count.value_or(kDefaultUserCount))))
-      .release();
+  return Pools::create(type, pool::UserPool::make_shared(user_count.value_or(kDefaultUserCount)));
 }
 
-PyObject* pool_allocate(PyObject* self) {
+// The pool's lock, id, useradd, the clearing of a reused account and the
+// home preparation are all waited for with the interpreter lock given up.
+PyResult<OwnedRef> pool_allocate(PyObject* self) {
   pool::SharedPool* shared = SANDRIG_TRY(self_value<pool::SharedPool>(self, ClassId::PyUserPool));
-  auto user = pool::UserPool::alloc_user(*shared);
+  auto user = without_gil([shared] { return pool::UserPool::alloc_user(*shared); });
   if (!user) return raise_message(user.error());
-  return result_or_internal_failure(new_py_user(std::move(*user)),
-                                    "Failed to create the PyUser object");
+  auto created = new_py_user(*user);
+  if (!created) drop_without_gil(*user);
+  return result_or_internal_failure(std::move(created), "Failed to create the PyUser object");
 }
 
 constexpr ClassDecl<1> kPyUserPool{
@@ -55,10 +58,11 @@ using PyUserPoolClass = DeclaredClass<kPyUserPool, kAllocate>;
 
 }  // namespace
 
-bool register_py_user_pool(PyObject* module) {
-  return PyUserPoolClass::register_in(module, Pools::kBasicSize,
-                                      {{Py_tp_dealloc, as_slot(&Pools::destroy)}})
-      .has_value();
+template <>
+PyResult<void> register_class_of<ClassId::PyUserPool>(PyObject* module) {
+  SANDRIG_TRY(PyUserPoolClass::register_in(module, Pools::kBasicSize,
+                                           {{Py_tp_dealloc, as_slot(&Pools::destroy)}}));
+  return {};
 }
 
 }  // namespace sandrig::py

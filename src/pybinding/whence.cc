@@ -5,11 +5,11 @@
 
 #include "common/internal_failure.h"
 #include "pybinding/classes.h"
-#include "pybinding/conversions.h"
-#include "pybinding/declared_class.h"
-#include "pybinding/instance.h"
-#include "pybinding/module_state.h"
-#include "pybinding/results.h"
+#include "pybinding/framework/conversions.h"
+#include "pybinding/framework/declared_class.h"
+#include "pybinding/framework/instance.h"
+#include "pybinding/framework/module_state.h"
+#include "pybinding/framework/results.h"
 
 namespace sandrig::py {
 namespace {
@@ -30,35 +30,34 @@ const char* member_name(Whence whence) {
   return kMembers[static_cast<std::size_t>(whence)].name;
 }
 
-PyObject* whence_repr(PyObject* self) {
+PyResult<OwnedRef> whence_repr(PyObject* self) {
   const Whence whence = *SANDRIG_TRY(self_value<Whence>(self, ClassId::Whence));
   return text_result(std::string("Whence.") + member_name(whence));
 }
 
-PyObject* whence_int(PyObject* self) {
+PyResult<OwnedRef> whence_int(PyObject* self) {
   const Whence whence = *SANDRIG_TRY(self_value<Whence>(self, ClassId::Whence));
   return unsigned_result(static_cast<std::uint64_t>(whence));
 }
 
 // Equality with members and with ints; everything else, ordering included,
 // is left to the interpreter's defaults.
-PyObject* whence_richcompare(PyObject* self, PyObject* other, int op) {
-  if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
-  auto type = class_type(ClassId::Whence);
-  if (!type) return nullptr;
+OwnedRef not_implemented() { return OwnedRef::borrow(Py_NotImplemented); }
+
+PyResult<OwnedRef> whence_richcompare(PyObject* self, PyObject* other, int op) {
+  if (op != Py_EQ && op != Py_NE) return not_implemented();
+  PyTypeObject* type = SANDRIG_TRY(class_type(ClassId::Whence));
   // An empty shell (see Instance) equals nothing but itself.
-  if (PyObject_TypeCheck(self, *type) && !Members::constructed(self)) Py_RETURN_NOTIMPLEMENTED;
-  auto whence = self_value<Whence>(self, ClassId::Whence);
-  if (!whence) return nullptr;
-  if (PyObject_TypeCheck(other, *type)) {
-    if (!Members::constructed(other)) Py_RETURN_NOTIMPLEMENTED;
-    bool equal = **whence == Members::value(other);
-    return PyBool_FromLong((op == Py_EQ) == equal ? 1 : 0);
+  if (PyObject_TypeCheck(self, type) && !Members::constructed(self)) return not_implemented();
+  const Whence whence = *SANDRIG_TRY(self_value<Whence>(self, ClassId::Whence));
+  if (PyObject_TypeCheck(other, type)) {
+    if (!Members::constructed(other)) return not_implemented();
+    const bool equal = whence == Members::value(other);
+    return OwnedRef::borrow((op == Py_EQ) == equal ? Py_True : Py_False);
   }
-  if (!PyLong_Check(other)) Py_RETURN_NOTIMPLEMENTED;
-  OwnedRef number = OwnedRef::steal(unsigned_result(static_cast<std::uint64_t>(**whence)));
-  if (!number) return nullptr;
-  return PyObject_RichCompare(number.get(), other, op);
+  if (!PyLong_Check(other)) return not_implemented();
+  OwnedRef number = SANDRIG_TRY(unsigned_result(static_cast<std::uint64_t>(whence)));
+  return new_reference(PyObject_RichCompare(number.get(), other, op));
 }
 
 constexpr ClassDecl<0> kWhence{ClassId::Whence, "Whence",
@@ -69,13 +68,12 @@ using WhenceClass = DeclaredClass<kWhence>;
 
 // Each member is created once, with the class, so that every access to
 // Whence.SEEK_SET yields the same object.
-bool add_members(PyTypeObject* type) {
+PyResult<void> add_members(PyTypeObject* type) {
   for (const Member& member : kMembers) {
-    auto object = Members::create(type, member.value);
-    if (!object) return false;
-    if (!add_class_attribute(type, member.name, object->get())) return false;
+    OwnedRef object = SANDRIG_TRY(Members::create(type, member.value));
+    SANDRIG_TRY(add_class_attribute(type, member.name, object.get()));
   }
-  return true;
+  return {};
 }
 
 }  // namespace
@@ -99,14 +97,15 @@ PyResult<Whence> whence_argument(PyObject* value, const char* name) {
   return Members::value(object);
 }
 
-bool register_whence(PyObject* module) {
-  auto type = WhenceClass::register_in(
+template <>
+PyResult<void> register_class_of<ClassId::Whence>(PyObject* module) {
+  PyTypeObject* type = SANDRIG_TRY(WhenceClass::register_in(
       module, Members::kBasicSize,
       {{Py_tp_dealloc, as_slot(&Members::destroy)},
        {Py_tp_repr, as_slot(Edge<&whence_repr>::call)},
        {Py_tp_richcompare, as_slot(Edge<&whence_richcompare>::call)},
-       {Py_nb_int, as_slot(Edge<&whence_int>::call)}});
-  return type && add_members(*type);
+       {Py_nb_int, as_slot(Edge<&whence_int>::call)}}));
+  return add_members(type);
 }
 
 }  // namespace sandrig::py

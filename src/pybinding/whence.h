@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "fs/seek_origin.h"
-#include "pybinding/py_result.h"
+#include "pybinding/framework/py_result.h"
 
 namespace sandrig::py {
 

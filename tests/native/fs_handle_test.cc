@@ -10,7 +10,7 @@
 #include "fs/file_lock.h"
 #include "fs/file_system.h"
 #include "fs/inode_kind.h"
-#include "fs/write_range.h"
+#include "fs/internal/write_range.h"
 #include "fs_test_support.h"
 
 namespace sandrig::fs {

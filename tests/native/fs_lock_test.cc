@@ -1,16 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
+#include "blocked_thread.h"
 #include "common/internal_failure.h"
 #include "common/mutex.h"
 #include "fs/file_system.h"
 #include "fs/inode.h"
-#include "fs/rw_lock.h"
+#include "fs/internal/rw_lock.h"
 #include "fs_test_support.h"
 
 namespace sandrig::fs {
@@ -20,12 +20,14 @@ TEST(FsRwLock, ReadersEnterWhileAWriterWaits) {
   RwLock lock;
   lock.lock_shared();
   std::atomic<bool> written{false};
+  std::atomic<pid_t> writer_id{0};
   std::thread writer([&] {
+    writer_id = current_thread_id();
     lock.lock();
     written = true;
     lock.unlock();
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the writer queue up
+  wait_until_asleep(writer_id);  // the writer waits for the lock
   // A reader is never queued behind a waiting writer, or a hand-over-hand
   // walk that the writer waits for could never finish.
   ASSERT_TRUE(lock.try_lock_shared());

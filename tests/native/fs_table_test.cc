@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "blocked_thread.h"
 #include "fs/file_system.h"
 #include "fs/inode.h"
 #include "fs/inode_kind.h"
-#include "fs/inode_table.h"
+#include "fs/internal/inode_table.h"
 #include "fs_test_support.h"
 
 namespace sandrig::fs {
@@ -84,11 +84,13 @@ TEST(FsTable, RemovalWaitsForGuardsOfItsEntryOnly) {
   EXPECT_TRUE(table.get(1).has_value());
 
   std::atomic<bool> removed{false};
+  std::atomic<pid_t> remover_id{0};
   std::thread remover([&] {
+    remover_id = current_thread_id();
     EXPECT_NE(table.remove(1), nullptr);
     removed = true;
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  wait_until_asleep(remover_id);  // the removal waits for the guard
   EXPECT_FALSE(removed.load());
   EXPECT_EQ((*held)->id(), 1u);  // still alive under the guard
   EXPECT_TRUE(table.get(3).has_value());

@@ -53,20 +53,25 @@ TEST_F(PoolHome, CreatesAnEmptyHomeOwnedByTheAccount) {
   EXPECT_TRUE(fs::is_directory(*home));
   EXPECT_TRUE(fs::is_empty(*home));
   EXPECT_EQ(mode_of(root_), 0755);
-  EXPECT_EQ(mode_of(*home), 0755);
+  EXPECT_EQ(mode_of(*home), 0700);
 }
 
-TEST_F(PoolHome, NeitherParentNorHomeIsWritableByOthersWhateverTheUmask) {
+TEST_F(PoolHome, TheHomeIsPrivateAndTheParentNotWritableByOthersWhateverTheUmask) {
   ::umask(0);
   auto home = prepare();
   ASSERT_TRUE(home.has_value()) << home.error();
-  EXPECT_EQ(mode_of(root_), 0755);   // created here: group and other write cleared
-  EXPECT_EQ(mode_of(*home), 0775);   // only other write is cleared; the rest follows the umask
+  EXPECT_EQ(mode_of(root_), 0755);  // created here: group and other write cleared
+  EXPECT_EQ(mode_of(*home), 0700);
   ::umask(077);
   fs::remove_all(root_);
   home = prepare();
   ASSERT_TRUE(home.has_value()) << home.error();
   EXPECT_EQ(mode_of(root_), 0700);
+  EXPECT_EQ(mode_of(*home), 0700);
+  // A set-group-id root would hand its bit down to a new directory.
+  ASSERT_EQ(::chmod(root_.c_str(), 02755), 0);
+  home = prepare();
+  ASSERT_TRUE(home.has_value()) << home.error();
   EXPECT_EQ(mode_of(*home), 0700);
 }
 

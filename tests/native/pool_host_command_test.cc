@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -140,6 +141,45 @@ TEST(PoolChildProcess, DestructionKillsAndReapsARunningChild) {
     pid = child->pid();
   }
   EXPECT_EQ(::kill(pid, 0), -1);
+}
+
+// A process started as the next pid: inside the test's own PID namespace
+// the id handed out next can be chosen. -1 where it cannot.
+pid_t start_sleeper_as(pid_t pid) {
+  std::ofstream last("/proc/sys/kernel/ns_last_pid");
+  if (!(last << (pid - 1) << std::flush)) return -1;
+  const pid_t started = ::fork();
+  if (started == 0) {
+    ::execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return started;
+}
+
+TEST(PoolChildProcess, AChildReapedElsewhereLeavesTheProcessThatTookItsIdAlone) {
+  auto child = ChildProcess::spawn({"sleep", "30"});
+  ASSERT_TRUE(child.has_value());
+  const pid_t pid = child->pid();
+  // Someone else kills and reaps it, and a new process gets its id.
+  ASSERT_EQ(::kill(pid, SIGKILL), 0);
+  ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
+  pid_t stranger = -1;
+  for (int i = 0; i < 20 && stranger != pid; ++i) {
+    if (stranger > 0) {
+      ::kill(stranger, SIGKILL);
+      ::waitpid(stranger, nullptr, 0);
+    }
+    stranger = start_sleeper_as(pid);
+    if (stranger < 0) GTEST_SKIP() << "needs its own PID namespace (tests/isolated.sh)";
+  }
+  ASSERT_EQ(stranger, pid);
+  EXPECT_TRUE(child->kill(SIGKILL).has_value());  // gone already: nothing to signal
+  EXPECT_EQ(child->wait().code, std::nullopt);
+  int status = 0;
+  EXPECT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "the new process was signalled or reaped";
+  ::kill(pid, SIGKILL);
+  EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status));
 }
 
 TEST(PoolChildProcess, WorksWhenStandardDescriptorsAreClosed) {

@@ -34,6 +34,7 @@ namespace fs = std::filesystem;
 
 constexpr std::uint32_t kAccount = 61234;
 constexpr std::uint32_t kOther = 61235;
+constexpr std::uint32_t kThird = 61236;
 
 // How a process of the account behaves, started in a forked child of the
 // test (async-signal-safe calls only from there on).
@@ -221,13 +222,35 @@ class PoolReuse : public ::testing::Test {
  protected:
   void SetUp() override {
     SANDRIG_REQUIRE_ISOLATED_ROOT();
-    host_.program("id", "[ \"$2\" = test_UKUKKUUK ] && [ -e '" + host_.dir() + "/made' ] && echo " +
-                            std::to_string(kAccount) + " || exit 1");
-    host_.program("useradd", "touch '" + host_.dir() + "/made'");
+    // The first three names get kAccount, kOther and kThird once made.
+    const std::string made = "'" + host_.dir() + "'/made_";
+    host_.program("id", "[ -e " + made + "\"$2\" ] || exit 1\ncase $2 in\n test_UKUKKUUK) echo " +
+                            std::to_string(kAccount) + ";;\n test_jii8OIPW) echo " + std::to_string(kOther) +
+                            ";;\n test_9mP8mMxu) echo " + std::to_string(kThird) + ";;\n *) exit 1;;\nesac");
+    host_.program("useradd", "touch " + made + "\"$1\"");
     host_.logging_program("pkill", "exit 1");
     fs::remove_all(kHomeRoot);
   }
+  void TearDown() override {
+    if (!busy_.empty()) ::umount(busy_.c_str());
+  }
+  // Makes the clearing of `uid` fail until unblock(): an entry of the
+  // account in /tmp that even root cannot remove, a mount point.
+  void block_clearing(std::uint32_t uid) {
+    busy_ = "/tmp/busy";
+    fs::create_directories(busy_);
+    ASSERT_EQ(::chown(busy_.c_str(), uid, uid), 0);
+    const std::string options = "uid=" + std::to_string(uid);
+    ASSERT_EQ(::mount("sandrig-busy", busy_.c_str(), "tmpfs", 0, options.c_str()), 0);
+  }
+  void unblock() {
+    ::umount(busy_.c_str());
+    busy_.clear();
+  }
+  static std::uint32_t uid_of(const SharedUser& user) { return user->lock()->uid(); }
+
   testing::FakeHost host_;
+  std::string busy_;
 };
 
 TEST_F(PoolReuse, AReusedAccountMeetsNothingOfTheEarlierHolder) {
@@ -254,26 +277,49 @@ TEST_F(PoolReuse, AReusedAccountMeetsNothingOfTheEarlierHolder) {
   EXPECT_NE(::shmctl(segment, IPC_STAT, &info), 0);
 }
 
-TEST_F(PoolReuse, AnAccountThatCannotBeClearedStaysIdle) {
+TEST_F(PoolReuse, AnAccountThatCannotBeClearedIsSetAsideNotLost) {
   SharedPool pool = UserPool::make_shared(1);
   UserPool::alloc_user(pool)->reset();
-  // An entry of the account that even root cannot remove: a mount point.
-  const std::string busy = "/tmp/busy";
-  fs::create_directories(busy);
-  ASSERT_EQ(::chown(busy.c_str(), kAccount, kAccount), 0);
-  const std::string options = "uid=" + std::to_string(kAccount);
-  ASSERT_EQ(::mount("sandrig-busy", busy.c_str(), "tmpfs", 0, options.c_str()), 0);
-  auto refused = UserPool::alloc_user(pool);
-  ::umount(busy.c_str());
-  ASSERT_FALSE(refused.has_value());
-  EXPECT_EQ(refused.error(), "Failed to allocate a new user account");
-  EXPECT_TRUE(pool->lock()->users().empty());
-  EXPECT_EQ(pool->lock()->free_users().size(), 1u);
-
+  block_clearing(kAccount);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto refused = UserPool::alloc_user(pool);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error(), "Failed to allocate a new user account");
+    const auto guard = pool->lock();
+    EXPECT_TRUE(guard->users().empty());
+    EXPECT_TRUE(guard->free_users().empty());
+    EXPECT_EQ(guard->set_aside_users(), (std::vector<Account>{{kAccount, "test_UKUKKUUK"}}));
+  }
+  unblock();
   auto again = UserPool::alloc_user(pool);
   ASSERT_TRUE(again.has_value()) << again.error();
-  EXPECT_EQ((*again)->lock()->uid(), kAccount);
-  EXPECT_FALSE(fs::exists(busy));
+  EXPECT_EQ(uid_of(*again), kAccount);
+  EXPECT_FALSE(fs::exists("/tmp/busy"));
+  EXPECT_TRUE(pool->lock()->set_aside_users().empty());
+}
+
+TEST_F(PoolReuse, OtherIdleAccountsAndANewOneComeBeforeOneThatCannotBeCleared) {
+  SharedPool pool = UserPool::make_shared(3);
+  auto first = UserPool::alloc_user(pool);
+  auto second = UserPool::alloc_user(pool);
+  ASSERT_TRUE(first.has_value() && second.has_value());
+  second->reset();
+  first->reset();  // on top of the idle accounts now
+  block_clearing(kAccount);
+
+  auto idle = UserPool::alloc_user(pool);
+  ASSERT_TRUE(idle.has_value()) << idle.error();
+  EXPECT_EQ(uid_of(*idle), kOther);
+  auto created = UserPool::alloc_user(pool);
+  ASSERT_TRUE(created.has_value()) << created.error();
+  EXPECT_EQ(uid_of(*created), kThird);
+  // No room for a fourth account: only the one set aside is left.
+  EXPECT_FALSE(UserPool::alloc_user(pool).has_value());
+  unblock();
+  auto last = UserPool::alloc_user(pool);
+  ASSERT_TRUE(last.has_value()) << last.error();
+  EXPECT_EQ(uid_of(*last), kAccount);
+  EXPECT_EQ(pool->lock()->users().size(), 3u);
 }
 
 }  // namespace

@@ -168,22 +168,29 @@ TEST_F(PoolAllocation, MissingUseraddPoisonsThePool) {
   }
 }
 
-TEST_F(PoolAllocation, FailedHomePreparationKeepsTheAccountInUse) {
+TEST_F(PoolAllocation, AnAccountWhoseHomeFailedIsSetAsideAndNeverLost) {
   fs::create_directories(kHomeRoot);
   ::chmod(std::string(kHomeRoot).c_str(), 0777);
   SharedPool pool = UserPool::make_shared(2);
   auto user = UserPool::alloc_user(pool);
   ASSERT_FALSE(user.has_value());
   EXPECT_EQ(user.error(), "Failed to create the parent folder of the temporary home directory");
-  EXPECT_EQ(pool->lock()->users().size(), 1u);
+  EXPECT_TRUE(pool->lock()->users().empty());
+  EXPECT_EQ(pool->lock()->set_aside_users(), (std::vector<Account>{{70000, "test_UKUKKUUK"}}));
   EXPECT_EQ(pool.use_count(), 1);
 
   ::chmod(std::string(kHomeRoot).c_str(), 0755);
+  // The pool has room: a new account comes before the one set aside.
   auto next = UserPool::alloc_user(pool);
-  ASSERT_TRUE(next.has_value());
+  ASSERT_TRUE(next.has_value()) << next.error();
   EXPECT_EQ(name_of(*next), "test_jii8OIPW");
-  auto refused = UserPool::alloc_user(pool);
-  EXPECT_FALSE(refused.has_value());  // the stranded account still counts
+  // Full now: the one set aside is tried again, and works.
+  auto again = UserPool::alloc_user(pool);
+  ASSERT_TRUE(again.has_value()) << again.error();
+  EXPECT_EQ(name_of(*again), "test_UKUKKUUK");
+  EXPECT_TRUE(pool->lock()->set_aside_users().empty());
+  EXPECT_FALSE(UserPool::alloc_user(pool).has_value());
+  EXPECT_EQ(lines(host_.log("useradd")), 2u);
 }
 
 TEST_F(PoolAllocation, AHomeRootLinkPlantedByAnotherUserIsRefused) {

@@ -7,7 +7,7 @@
 
 #include "common/internal_failure.h"
 #include "common/mutex.h"
-#include "pybinding/locked_call.h"
+#include "pybinding/framework/locked_call.h"
 
 namespace sandrig::py {
 namespace {

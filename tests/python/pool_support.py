@@ -5,6 +5,7 @@ import gc
 import os
 import re
 import signal
+import threading
 import time
 
 import pytest
@@ -32,13 +33,18 @@ class Alarm:
         self.seconds = seconds
 
     def __enter__(self):
-        self.previous = signal.signal(signal.SIGALRM, lambda *_: None)
-        signal.alarm(self.seconds)
+        # Only the main thread may set handlers; a read in another thread
+        # is bounded by whoever joins that thread.
+        self.active = threading.current_thread() is threading.main_thread()
+        if self.active:
+            self.previous = signal.signal(signal.SIGALRM, lambda *_: None)
+            signal.alarm(self.seconds)
         return self
 
     def __exit__(self, *exc):
-        signal.alarm(0)
-        signal.signal(signal.SIGALRM, self.previous)
+        if self.active:
+            signal.alarm(0)
+            signal.signal(signal.SIGALRM, self.previous)
 
 
 def read_until(session, marker, reader="read"):
@@ -51,6 +57,13 @@ def read_until(session, marker, reader="read"):
                 break
             seen += chunk
     return seen
+
+
+def run(session, command):
+    """Runs `command` in the session's shell and returns what it printed
+    up to a marker the echo of the typed line cannot contain."""
+    session.write(command.encode() + b"\necho D$((6*7))ONE\n")
+    return read_until(session, b"D42ONE")
 
 
 def read_to_end(session, reader="read"):
@@ -147,3 +160,20 @@ def sysv_ipc_objects(uid):
                 if uid in (int(row["uid"]), int(row["cuid"])):
                     found.append((kind, int(row[header[1]])))
     return found
+
+
+def child_su_pid():
+    """The pid of the one `su` this process started."""
+    found = []
+    for name in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/stat" % name) as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+            with open("/proc/%s/comm" % name) as comm:
+                command = comm.read().strip()
+        except (OSError, IndexError):
+            continue
+        if int(fields[1]) == os.getpid() and command == "su" and fields[0] != "Z":
+            found.append(int(name))
+    assert len(found) == 1, found
+    return found[0]

@@ -54,8 +54,25 @@ def test_class_is_bare_named_and_final(name):
     assert cls.__name__ == cls.__qualname__ == name
     assert cls.__module__ == "sandrig"
     assert cls.__bases__ == (object,)
+    if CPYTHON:
+        with pytest.raises(TypeError):
+            type("Sub", (cls,), {})
+        return
+    # PyPy lets a subclass be made, but never an instance of it that holds
+    # a value: the constructor builds only its own class, and an object
+    # allocated otherwise is an empty shell that every method refuses.
+    sub = type("Sub", (cls,), {})
     with pytest.raises(TypeError):
-        type("Sub", (cls,), {})
+        sub()
+    shell = object.__new__(sub)
+    with pytest.raises(TypeError, match="object was not created by its constructor$"):
+        FIRST_USE[name](shell)
+
+
+# A call of each class that reaches the native value of its instance.
+FIRST_USE = {"PyFs": str, "PyFileHandle": str, "PyTerm": lambda term: term.exec("pwd"),
+             "Whence": repr, "PyUserPool": lambda pool: pool.allocate(), "PyUser": str,
+             "PyTerminalSession": lambda session: session.close()}
 
 
 @pytest.mark.parametrize("name", ["PyFs", "PyFileHandle", "Whence"])

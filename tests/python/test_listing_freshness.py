@@ -121,6 +121,31 @@ def test_every_answer_is_the_callers_own():
     assert fs.listdir("/")[0] is not second[0]
 
 
+@pytest.mark.parametrize("entries", [
+    "f:a d:b f:c d:d f:e",        # interleaved kinds
+    "d:x d:y",                    # directories only
+    "f:x f:y f:z",                # files only
+    "d:é f:ñame d:日本 f:e\u0301",  # names beyond ASCII
+    "f:a f:b d:c",
+])
+def test_listing_cut_at_the_kinds_boundary_every_time(entries):
+    """Names of both kinds come out of one list cut in two: the cut stays
+    right for the first listing, for the answers built from it, and after
+    the caller changed the lists it was given."""
+    fs = sandrig.PyFs()
+    files, directories = [], []
+    for entry in entries.split():
+        kind, name = entry.split(":")
+        (fs.touch if kind == "f" else fs.mkdir)("/" + name)
+        (files if kind == "f" else directories).append(name)
+    for _ in range(3):
+        answer = fs.listdir("/")
+        assert answer == (files, directories)
+        answer[0].insert(0, "intruder")
+        answer[1].append("intruder")
+        del answer[0][1:]
+
+
 @pytest.mark.parametrize("directories, files_each", [(100, 3), (3, 7000), (1, 20000)])
 def test_more_directories_or_names_than_are_kept(directories, files_each):
     fs = sandrig.PyFs()

@@ -16,6 +16,7 @@ import sandrig
 from conftest import SIZE_MAX, SSIZE_MAX, python_env
 from pool_support import (
     Alarm,
+    child_su_pid,
     collect,
     needs_isolated_root,
     process_alive,
@@ -269,6 +270,39 @@ def test_close_semantics(user):
         with pytest.raises(ValueError, match="^The process is None$"):
             call()
     assert session.close() is None
+
+
+def process_taking_pid(pid):
+    """A new process that holds `pid` (ids are handed out in order inside
+    the test's PID namespace), or None when another process got it first."""
+    with open("/proc/sys/kernel/ns_last_pid", "w") as last:
+        last.write(str(pid - 1))
+    process = subprocess.Popen(["sleep", "1000"])
+    if process.pid == pid:
+        return process
+    process.kill()
+    process.wait()
+    return None
+
+
+def test_close_never_signals_a_process_that_took_the_reaped_childs_id(user):
+    session = user.spawn()
+    pid = child_su_pid()
+    session.write(b"exit\n")
+    # The embedding program reaps children itself, su among them.
+    assert os.waitpid(pid, 0)[0] == pid
+    for _ in range(20):
+        stranger = process_taking_pid(pid)
+        if stranger:
+            break
+    assert stranger, "no process could be given the old id"
+    try:
+        session.close()
+        assert stranger.poll() is None, "close() signalled or reaped the new process"
+        assert process_alive(pid)
+    finally:
+        stranger.kill()
+        stranger.wait()
 
 
 def test_spawn_without_su_on_the_path(user, monkeypatch, tmp_path):

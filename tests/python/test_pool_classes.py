@@ -4,7 +4,7 @@ Nothing here creates an account."""
 import pytest
 
 import sandrig
-from conftest import SIZE_MAX
+from conftest import SIZE_MAX, cpython_only
 
 
 def test_class_docstrings_and_signatures():
@@ -104,6 +104,7 @@ def test_allocate_takes_no_arguments():
         sandrig.PyUserPool(0).allocate(1)
 
 
+@cpython_only  # on PyPy, see test_frame.test_class_is_bare_named_and_final
 def test_classes_are_final():
     for cls in (sandrig.PyUserPool, sandrig.PyUser, sandrig.PyTerminalSession):
         with pytest.raises(TypeError):

@@ -12,7 +12,7 @@ from pool_support import (
     collect,
     live_processes,
     needs_isolated_root,
-    read_until,
+    run,
     sysv_ipc_objects,
     wait_for,
 )
@@ -27,13 +27,6 @@ def released_between_tests():
     collect()
     yield
     collect()
-
-
-def run(session, command):
-    """Runs `command` in the session's shell and returns what it printed
-    up to a marker the echo of the typed line cannot contain."""
-    session.write(command.encode() + b"\necho D$((6*7))ONE\n")
-    return read_until(session, b"D42ONE")
 
 
 # Each stray ignores SIGTERM and SIGHUP (so the release's pkill and the end
