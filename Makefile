@@ -1,8 +1,11 @@
 # sandrig: build, test and demo.
-#   make test  - set up a fresh machine, build, run every test (native x3, CPython, PyPy,
-#                native on 32-bit ARM/musl under qemu, Python on 32-bit CPython and PyPy)
-#   make demo  - set up, build the module for CPython, run examples/demo.py
-#   make fuzz  - build the libFuzzer targets and run each for FUZZ_SECONDS
+#   make test   - set up a fresh machine, build, run the fast tier: the native suite,
+#                 the Python suite on CPython and PyPy, stubtest, the harness checks
+#   make check  - the fast tier, the sanitizers, the sanitized module, fuzz smoke runs,
+#                 the 32-bit runs (i386, ARM/musl)
+#   make wheels - the binary wheels into dist/; make wheel-tests tests them as installed
+#   make demo   - set up, build the module for CPython, run examples/demo.py
+#   make fuzz   - build the libFuzzer targets and run each for FUZZ_SECONDS
 SHELL := /bin/bash
 .SHELLFLAGS := -euo pipefail -c
 
@@ -12,10 +15,12 @@ JOBS ?= 2
 VENV := .venv
 VENV_PYPY := .venv-pypy
 STAMPS := build/stamps
-# 32-bit runs: a zig toolchain (from PyPI) for ARM with musl, an i386 Debian root.
+# 32-bit runs and wheels: a zig toolchain (from PyPI), i386 and armhf Debian roots.
 ZIG_VENV := build/venv-zig
 ZIGLANG := ziglang==0.14.1
 CHROOT := build/chroot-i386
+CHROOT_ARMHF := build/chroot-armhf
+DIST := dist
 GTEST_SOURCE := /usr/src/googletest
 FUZZ_SECONDS ?= 60
 FUZZ_SMOKE_SECONDS ?= 3
@@ -26,11 +31,12 @@ ASAN_RUNTIME = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-
 # As root, tests run in a private mount namespace so host accounts stay untouched.
 ISOLATE := $(if $(and $(filter 0,$(shell id -u)),$(wildcard tests/isolated.sh)),tests/isolated.sh,)
 
-.PHONY: all setup deps venvs test demo native-tests native-plain native-asan native-tsan \
+.PHONY: all setup deps venvs test check harness-tests demo native-tests native-plain native-asan native-tsan \
         python-tests python-cpython python-pypy stubtest bench bench-native bench-cpython bench-pypy clean \
-        cross-setup chroot-i386 native-arm-build native-arm binding-arm \
+        cross-setup roots chroot-i386 chroot-armhf native-arm-build native-arm \
         python-i386 python-i386-cpython python-i386-pypy tests-32bit \
-        python-asan fuzz fuzz-build fuzz-smoke
+        python-asan fuzz fuzz-build fuzz-smoke \
+        wheels wheel-tests wheel-tests-x86_64 wheel-tests-i686 wheel-tests-armv7l
 
 all: test
 
@@ -111,19 +117,26 @@ python-asan: $(VENV)/.ready
 	@if ls $(ASAN_MODULE)/report.* >/dev/null 2>&1; then cat $(ASAN_MODULE)/report.*; exit 1; fi
 
 # --- 32-bit: ARM with musl (native suite under qemu-arm), i386 Python -----
+# (the binding on 32-bit ARM: the armv7l wheels, below)
 $(ZIG_VENV)/.ready: $(STAMPS)/deps
 	$(PYTHON) -m venv $(ZIG_VENV)
 	$(ZIG_VENV)/bin/pip install -q $(ZIGLANG)
 	touch $@
 
 chroot-i386: deps
-	./scripts/chroot-i386.sh $(CHROOT)
+	./scripts/debian-root.sh i386 $(CHROOT)
+
+chroot-armhf: deps
+	./scripts/debian-root.sh armhf $(CHROOT_ARMHF)
 
 native-arm-build: $(ZIG_VENV)/.ready
 	cmake -S . -B build/arm -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-musleabihf.cmake \
-	  -DSANDRIG_ZIG_PYTHON=$(abspath $(ZIG_VENV)/bin/python) -DSANDRIG_GTEST_SOURCE=$(GTEST_SOURCE) \
+	  -DSANDRIG_ZIG_PYTHON=$(abspath $(ZIG_VENV)/bin/python) -DSANDRIG_ZIG_CACHE=$(abspath build/zig-cache) \
+	  -DSANDRIG_GTEST_SOURCE=$(GTEST_SOURCE) \
 	  -DSANDRIG_PYTHON=OFF -DSANDRIG_TESTS=ON >/dev/null
 	cmake --build build/arm -j$(JOBS)
+
+roots: chroot-i386 chroot-armhf
 
 # The i386 root is mostly a download and the ARM build mostly compiling:
 # they overlap, each with its own output.
@@ -132,11 +145,6 @@ cross-setup:
 
 native-arm: native-arm-build
 	$(ISOLATE) qemu-arm build/arm/sandrig_native_tests
-
-# No 32-bit ARM interpreter is at hand: the binding is compiled for ARM
-# (syntax and types) against the 32-bit headers of both interpreters.
-binding-arm: native-arm-build chroot-i386
-	./scripts/check-binding-arm.sh build/arm/zig-bin/c++ $(CHROOT)
 
 define python_i386
 	./scripts/in-chroot.sh $(CHROOT) . sh -c \
@@ -152,7 +160,59 @@ python-i386-pypy: chroot-i386
 
 python-i386: python-i386-cpython python-i386-pypy
 
-tests-32bit: cross-setup native-arm binding-arm python-i386
+tests-32bit: cross-setup native-arm python-i386
+
+# --- wheels -----------------------------------------------------------------
+# CPython 3.11 and PyPy 3.9 for manylinux_2_17 on x86_64, i686 and armv7l and
+# for musllinux_1_2 on armv7l, cross-built with zig against each target's
+# own interpreter headers (from the roots) and checked (scripts/check-wheel.py,
+# auditwheel) before they reach $(DIST). Needs root, for the roots.
+WHEEL_VENV_CPYTHON := build/venv-wheel-cpython
+WHEEL_VENV_PYPY := build/venv-wheel-pypy
+WHEELHOUSE := build/wheelhouse
+
+$(WHEEL_VENV_CPYTHON)/.ready: $(STAMPS)/deps
+	$(PYTHON) -m venv $(WHEEL_VENV_CPYTHON)
+	$(WHEEL_VENV_CPYTHON)/bin/pip install -q --upgrade pip scikit-build-core auditwheel
+	touch $@
+
+$(WHEEL_VENV_PYPY)/.ready: $(STAMPS)/deps
+	$(PYPY) -m venv $(WHEEL_VENV_PYPY)
+	$(WHEEL_VENV_PYPY)/bin/pip install -q --upgrade pip scikit-build-core
+	touch $@
+
+# pip and the installed-wheel tests' tools, pure Python, for every interpreter (pip
+# evaluates markers for the running one: the backports 3.9 needs are named).
+$(WHEELHOUSE)/.ready: $(WHEEL_VENV_CPYTHON)/.ready
+	$(WHEEL_VENV_CPYTHON)/bin/pip download -q --only-binary=:all: --python-version 3.9 \
+	  -d $(WHEELHOUSE) pip pytest hypothesis exceptiongroup tomli
+	touch $@
+
+wheels: $(ZIG_VENV)/.ready $(WHEEL_VENV_CPYTHON)/.ready $(WHEEL_VENV_PYPY)/.ready chroot-i386 chroot-armhf
+	ZIG_PYTHON=$(abspath $(ZIG_VENV)/bin/python) CPYTHON=$(WHEEL_VENV_CPYTHON)/bin/python \
+	  PYPY=$(WHEEL_VENV_PYPY)/bin/python AUDITWHEEL=$(WHEEL_VENV_CPYTHON)/bin/auditwheel \
+	  ROOT_I386=$(CHROOT) ROOT_ARMHF=$(CHROOT_ARMHF) ./scripts/build-wheels.sh $(DIST)
+
+# Each wheel installed into a fresh venv of its interpreter on its platform:
+# here, in the i386 root and in the armhf root under emulation. The musl
+# wheels have no interpreter at hand: their ELF check and the native suite
+# on ARM/musl (native-arm) stand for them.
+WHEEL_NAME = $(DIST)/sandrig-*-$(1)-$(2).whl
+define test_wheels
+	$(1) ./scripts/test-wheel.sh $(call WHEEL_NAME,cp311-cp311,$(2)) $(3) $(WHEELHOUSE)
+	$(1) ./scripts/test-wheel.sh $(call WHEEL_NAME,pp39-pypy39_pp73,$(2)) pypy3 $(WHEELHOUSE)
+endef
+
+wheel-tests-x86_64: wheels $(WHEELHOUSE)/.ready
+	$(call test_wheels,,manylinux_2_17_x86_64,$(PYTHON))
+
+wheel-tests-i686: wheels $(WHEELHOUSE)/.ready
+	$(call test_wheels,./scripts/in-chroot.sh $(CHROOT) .,manylinux_2_17_i686,python3)
+
+wheel-tests-armv7l: wheels $(WHEELHOUSE)/.ready
+	$(call test_wheels,./scripts/in-chroot.sh $(CHROOT_ARMHF) .,manylinux_2_17_armv7l,python3.11)
+
+wheel-tests: wheel-tests-x86_64 wheel-tests-i686 wheel-tests-armv7l
 
 python-tests: python-cpython python-pypy stubtest
 
@@ -181,7 +241,22 @@ fuzz: fuzz-build
 fuzz-smoke: fuzz-build
 	$(call run_fuzzers,$(FUZZ_SMOKE_SECONDS))
 
-test: native-tests python-tests python-asan fuzz-smoke tests-32bit
+# The harness itself: the wheel check refuses false tags, and
+# tests/isolated.sh keeps a checkout reachable wherever it lies, also under
+# the places it makes private.
+harness-tests: $(VENV)/.ready
+	$(VENV)/bin/python -m pytest -q -p no:cacheprovider tests/harness
+	$(if $(ISOLATE),tests/harness/checkout_locations.sh,@echo "checkout locations need root; skipped")
+
+test: native-plain python-tests harness-tests
+
+# The i386 root is mostly a download: it is made alongside the fast tier,
+# the rest follows in order. The wheels and their installed tests
+# (make wheels, make wheel-tests) are not part of it yet: the armhf root
+# and the cross builds of eight wheels do not fit CI's time on two cores.
+check:
+	$(MAKE) --no-print-directory -j2 -O chroot-i386 test
+	$(MAKE) --no-print-directory native-asan native-tsan python-asan fuzz-smoke native-arm python-i386
 
 # --- demo and benchmarks ----------------------------------------------------
 demo: $(VENV)/.ready

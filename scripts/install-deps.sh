@@ -4,11 +4,11 @@
 set -euo pipefail
 
 packages=(
-  build-essential g++ make cmake pkg-config
+  build-essential g++ make cmake ninja-build pkg-config
   python3 python3-dev python3-venv
   pypy3 pypy3-dev pypy3-venv
   libgtest-dev googletest
-  qemu-user debootstrap ca-certificates
+  qemu-user qemu-user-static debootstrap ca-certificates
   clang-19 libclang-rt-19-dev
   passwd procps util-linux coreutils bash
 )
@@ -32,5 +32,5 @@ fi
 
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+apt-get -o DPkg::Lock::Timeout=900 update -qq
+apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -3,7 +3,7 @@
 # without touching the host: inside private mount, PID and IPC namespaces,
 # /etc is a tmpfs copy of the real one and /tmp, /var/tmp, /dev/shm,
 # /run/lock, /var/log and the mail spools are fresh tmpfs mounts, all gone
-# when the command ends. The command sees only its own processes (its own
+# when the command ends; a working directory under any of them is kept. The command sees only its own processes (its own
 # /proc) and System V IPC objects, and every process it starts ends with
 # it: the namespace's first process, this script, waits for the command
 # and reaps whatever is left to it. Accounts created in here get uids from
@@ -29,31 +29,35 @@ if [ "${SANDRIG_ISOLATED_INNER:-}" != 1 ]; then
 fi
 unset SANDRIG_ISOLATED_INNER
 
+# The places made private. A working directory under one of them (a
+# checkout made there) stays reachable: it is held open on descriptor 9,
+# covered while the places are replaced (so the copy of /etc leaves it
+# out), and bound back onto its own path once they are.
+workdir=$(pwd -P)
+held=
+for place in /var/log /var/tmp /dev/shm /run/lock /tmp /etc /var/mail /var/spool/mail; do
+    case "$workdir" in
+        "$place")
+            echo "$0: cannot run in $place itself, which it makes private" >&2
+            exit 2
+            ;;
+        "$place"/*)
+            held=$workdir
+            ;;
+    esac
+done
+if [ -n "$held" ]; then
+    exec 9<"$held"
+    mount -t tmpfs -o mode=0755,size=4k sandrig-hole "$held"
+fi
+
 mount -t tmpfs -o mode=0755 sandrig-log /var/log
 for shared in /var/tmp /dev/shm /run/lock; do
     if [ -d "$shared" ] && [ ! -L "$shared" ]; then
         mount -t tmpfs -o mode=1777 sandrig-shared "$shared"
     fi
 done
-
-# A fresh /tmp. A working directory under /tmp (a checkout made there) stays
-# reachable: it is held at a private spot while the new /tmp goes on, then
-# moved to its old path inside it.
-workdir=$(pwd -P)
-case "$workdir" in
-    /tmp/*)
-        mkdir /var/log/.sandrig-workdir
-        mount --bind "$workdir" /var/log/.sandrig-workdir
-        mount -t tmpfs -o mode=1777 sandrig-tmp /tmp
-        mkdir -p "$workdir"
-        mount --move /var/log/.sandrig-workdir "$workdir"
-        rmdir /var/log/.sandrig-workdir
-        cd "$workdir"
-        ;;
-    *)
-        mount -t tmpfs -o mode=1777 sandrig-tmp /tmp
-        ;;
-esac
+mount -t tmpfs -o mode=1777 sandrig-tmp /tmp
 
 # A copy of /etc, staged in the private /tmp and moved over the original.
 etc_stage=$(mktemp -d /tmp/sandrig-etc.XXXXXX)
@@ -66,6 +70,15 @@ for spool in /var/mail /var/spool/mail; do
         mount -t tmpfs -o mode=2775 sandrig-mail "$spool"
     fi
 done
+
+if [ -n "$held" ]; then
+    mkdir -p "$held"
+    # Not canonicalised: the path names the held directory itself, not
+    # whatever now lies at its old path.
+    mount --no-canonicalize --bind /proc/self/fd/9 "$held"
+    exec 9<&-
+    cd "$held"
+fi
 
 # Account ids from a block no host account uses.
 base=$(( ( $(od -An -N2 -tu2 /dev/urandom) % 30000 + 100 ) * 10000 ))
