@@ -1,6 +1,5 @@
 #include "pybinding/listing_cache.h"
 
-#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -16,7 +15,7 @@ ListingCache::Entry* ListingCache::entry_of(fs::InodeId id) {
 std::optional<ListingCache::Hit> ListingCache::find(fs::InodeId id) {
   Entry* entry = entry_of(id);
   if (entry == nullptr) return std::nullopt;
-  entry->last_use = ++clock_;
+  entry->used = true;
   return Hit{entry->stamp, OwnedRef::borrow(entry->names.get()), entry->files};
 }
 
@@ -28,7 +27,17 @@ void ListingCache::drop(Entry& entry) {
   entries_.pop_back();
 }
 
-void ListingCache::evict_one() { drop(*std::ranges::min_element(entries_, {}, &Entry::last_use)); }
+void ListingCache::evict_one() {
+  for (;;) {
+    if (hand_ >= entries_.size()) hand_ = 0;
+    Entry& entry = entries_[hand_];
+    if (!entry.used) break;
+    entry.used = false;
+    ++hand_;
+  }
+  // The last entry moves into the hand's place: it is looked at next.
+  drop(entries_[hand_]);
+}
 
 void ListingCache::store(fs::InodeId id, std::uint64_t stamp, PyObject* names,
                          std::size_t count, std::size_t files) {
@@ -43,7 +52,7 @@ void ListingCache::store(fs::InodeId id, std::uint64_t stamp, PyObject* names,
       return;  // listing goes on without the cache
     }
   }
-  Entry fresh{id, stamp, ++clock_, count, files, OwnedRef::borrow(names)};
+  Entry fresh{id, stamp, true, count, files, OwnedRef::borrow(names)};
   if (Entry* entry = entry_of(id)) {
     names_ = names_ - entry->count + count;
     std::swap(*entry, fresh);  // the older listing goes with `fresh`

@@ -18,8 +18,10 @@ namespace sandrig::py {
 // which listdir cuts its two), valid while its directory's stamp (see
 // fs::Directory::stamp()) is the one stored with it: listing an unchanged
 // directory again cuts two lists instead of building every name. At most
-// kSlots listings and kMaxNames names in all; the least recently used one
-// makes room. The lists never leave the cache, callers get slices. Used
+// kSlots listings and kMaxNames names in all; one not used since the clock
+// hand last passed it makes room (second chance: a full cache of
+// listings never asked for again evicts in O(1), without a search for the
+// oldest). The lists never leave the cache, callers get slices. Used
 // only with the interpreter lock held.
 class ListingCache {
  public:
@@ -47,7 +49,7 @@ class ListingCache {
   struct Entry {
     fs::InodeId id;
     std::uint64_t stamp;
-    std::uint64_t last_use;
+    bool used;          // since the hand last passed it
     std::size_t count;  // of names
     std::size_t files;
     OwnedRef names;
@@ -57,12 +59,13 @@ class ListingCache {
   Entry* entry_of(fs::InodeId id);
   // Drops `entry`, one of entries_.
   void drop(Entry& entry);
-  // Drops the least recently used entry.
+  // Drops the first entry from the hand on not used since the hand last
+  // passed it, clearing the use of those it passes.
   void evict_one();
 
   std::vector<Entry> entries_;  // in no order; reserved to kSlots when first used
   std::size_t names_ = 0;       // over all entries
-  std::uint64_t clock_ = 0;     // counts uses, for last_use
+  std::size_t hand_ = 0;        // the next entry evict_one() looks at
 };
 
 }  // namespace sandrig::py
