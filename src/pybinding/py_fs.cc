@@ -20,6 +20,10 @@ namespace {
 
 using Fs = Native<PyFsValue>;
 
+// A listing of at most this many names is kept in the listing cache only
+// from its second listing on.
+constexpr std::size_t kListedOnceNames = 64;
+
 PyResult<const fs::FileSystem*> filesystem_of(PyObject* self) {
   return SANDRIG_TRY(self_value<PyFsValue>(self, ClassId::PyFs))->fs.get();
 }
@@ -69,6 +73,23 @@ PyResult<OwnedRef> cut_listing(PyObject* names, std::size_t files) {
   return new_reference(PyTuple_Pack(2, file_list.get(), directory_list.get()));
 }
 
+// listdir's result from a fresh list of every name, `files` of them files,
+// that nobody else holds: it becomes one of the two lists itself. Each new
+// object costs a crossing on PyPy, whatever it holds, so a listing of one
+// kind, the common case, costs one new empty list instead of two slices.
+PyResult<OwnedRef> split_listing(OwnedRef names, std::size_t files, std::size_t count) {
+  if (files == count || files == 0) {
+    OwnedRef empty = SANDRIG_TRY(new_reference(PyList_New(0)));
+    return files == 0 ? new_reference(PyTuple_Pack(2, empty.get(), names.get()))
+                      : new_reference(PyTuple_Pack(2, names.get(), empty.get()));
+  }
+  const auto split = static_cast<Py_ssize_t>(files);
+  OwnedRef directory_list =
+      SANDRIG_TRY(new_reference(PyList_GetSlice(names.get(), split, PY_SSIZE_T_MAX)));
+  if (PyList_SetSlice(names.get(), split, PY_SSIZE_T_MAX, nullptr) != 0) return error_is_set();
+  return new_reference(PyTuple_Pack(2, names.get(), directory_list.get()));
+}
+
 PyResult<OwnedRef> fs_listdir(PyObject* self, const BoundArguments<1>& arguments) {
   PyFsValue* value = SANDRIG_TRY(self_value<PyFsValue>(self, ClassId::PyFs));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
@@ -77,20 +98,31 @@ PyResult<OwnedRef> fs_listdir(PyObject* self, const BoundArguments<1>& arguments
   // The cached list is held here: building objects below may run code
   // that lists again and replaces it.
   std::optional<ListingCache::Hit> cached = value->listings.find(*id);
-  auto listing =
-      value->fs->ls_packed(*id, cached ? std::optional(cached->stamp) : std::nullopt);
+  const bool kept = cached && cached->names;
+  auto listing = value->fs->ls_packed(*id, kept ? std::optional(cached->stamp) : std::nullopt);
   if (!listing) return raise_io_error(listing.error());
   if (!*listing) return cut_listing(cached->names.get(), cached->files);  // unchanged
-  // Every name goes into one list, built at once and cut in two: the list
-  // itself is what the cache keeps, as nobody else ever sees it.
+  // Every name goes into one list, built at once.
   fs::PackedListing& packed = **listing;
   const std::size_t files = packed.files.count;
   fs::PackedNames& every = packed.files;
   every.text += packed.directories.text;
   every.count += packed.directories.count;
   OwnedRef names = SANDRIG_TRY(names_result(every));
-  if (packed.stable) value->listings.store(*id, packed.stamp, names.get(), every.count, files);
-  return cut_listing(names.get(), files);
+  if (packed.stable) {
+    // A small listing is kept only when its directory is listed again
+    // unchanged: the first time the list itself is handed out and only
+    // its stamp is kept. Most small directories are listed once, and
+    // building one again costs little; a large one is kept at once, its
+    // second building would cost more than every cut it saves.
+    const bool again = cached && cached->stamp == packed.stamp;
+    if (again || every.count > kListedOnceNames) {
+      value->listings.store(*id, packed.stamp, names.get(), every.count, files);
+      return cut_listing(names.get(), files);
+    }
+    value->listings.store(*id, packed.stamp, nullptr, 0, files);
+  }
+  return split_listing(std::move(names), files, every.count);
 }
 
 PyResult<OwnedRef> fs_remove(PyObject* self, const BoundArguments<2>& arguments) {

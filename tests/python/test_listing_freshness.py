@@ -3,6 +3,7 @@ every answer must still be the directory as it is now, whoever changed it
 (PyFs, PyTerm, a file opened for writing, another thread), and every
 answer must be lists of the caller's own."""
 
+import random
 import threading
 
 import pytest
@@ -188,3 +189,51 @@ def test_listing_while_another_thread_changes_the_directory():
         seen += 1
     thread.join()
     assert fs.listdir("/d") == ([], [])
+
+
+@pytest.mark.parametrize("names", [3, 64, 65, 300])
+def test_answers_stay_the_callers_own_across_the_first_listings(names):
+    """A directory's first listings are answered differently from the later
+    ones (the list handed out whole, built again, then cut): each answer is
+    right and the caller's own whatever it did with the earlier ones."""
+    fs = sandrig.PyFs()
+    fs.mkdir("/d")
+    files = [f"f{n}" for n in range(names)]
+    for name in files:
+        fs.touch("/d/" + name)
+    directories = ["sub"] if names % 2 else []
+    for name in directories:
+        fs.mkdir("/d/" + name)
+    answers = []
+    for _ in range(4):
+        answer = fs.listdir("/d")
+        assert answer == (files, directories)
+        assert all(answer[k] is not earlier[k] for earlier in answers for k in (0, 1))
+        answer[0].append("intruder")
+        answer[1].insert(0, "intruder")
+        answers.append(answer)
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_many_directories_listed_and_changed_in_any_order(seed):
+    """More directories than listings are kept, listed and changed in a
+    random order: every answer matches a model of the tree."""
+    rng = random.Random(seed)
+    fs = sandrig.PyFs()
+    model = {}
+    for d in range(150):
+        fs.mkdir(f"/d{d}")
+        model[d] = ([], [])
+    for step in range(6000):
+        d = rng.randrange(150) if rng.random() < 0.7 else rng.randrange(20)
+        action = rng.random()
+        if action < 0.08:
+            name = f"n{step}"
+            directory = rng.random() < 0.3
+            (fs.mkdir if directory else fs.touch)(f"/d{d}/{name}")
+            model[d][1 if directory else 0].append(name)
+        elif action < 0.12 and model[d][0]:
+            name = model[d][0].pop(rng.randrange(len(model[d][0])))
+            fs.remove(f"/d{d}/{name}")
+        else:
+            assert fs.listdir(f"/d{d}") == model[d]
