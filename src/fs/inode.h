@@ -27,6 +27,9 @@ class INode {
   InodeId parent() const { return parent_; }
   std::size_t depth() const { return depth_; }
   std::string_view name() const { return name_.view(); }
+  // Copies the name to `out`, which has room for max(name().size(),
+  // SmallString::kInlineCapacity) bytes.
+  void copy_name(char* out) const { name_.copy_to(out); }
   // The variant of the payload, readable without the lock.
   INodeTag tag() const { return tag_; }
 

@@ -1,7 +1,7 @@
 // Listing the entries of a directory.
 #include "fs/listing.h"
 
-#include <cstring>
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -13,14 +13,17 @@
 namespace sandrig::fs {
 namespace {
 
-// Appends the name and its '/' in one step: called once per listed name,
-// where two checked appends cost more than the copy itself.
-void pack(PackedNames& names, std::string_view name) {
+// Appends the name of `node` and its '/' in one step: called once per
+// listed name, where two checked appends cost more than the copy itself. A
+// short name is copied as a block of fixed size (see SmallString::copy_to).
+void pack(PackedNames& names, const INode& node) {
+  const std::size_t size = node.name().size();
   const std::size_t at = names.text.size();
-  names.text.resize_and_overwrite(at + name.size() + 1, [&](char* text, std::size_t) {
-    std::memcpy(text + at, name.data(), name.size());
-    text[at + name.size()] = '/';
-    return at + name.size() + 1;
+  const std::size_t room = std::max(size, SmallString::kInlineCapacity);
+  names.text.resize_and_overwrite(at + room + 1, [&](char* text, std::size_t) {
+    node.copy_name(text + at);
+    text[at + size] = '/';
+    return at + size + 1;
   });
   ++names.count;
 }
@@ -78,7 +81,7 @@ IoResult<std::optional<PackedListing>> FileSystem::ls_packed(
   // Most names are short: one reservation usually holds the files' text.
   listing->files.text.reserve(directory->size() * 16);
   listing->stable = visit_listed(*directory, [&](const INode& node) {
-    pack(node.tag() == INodeTag::Directory ? listing->directories : listing->files, node.name());
+    pack(node.tag() == INodeTag::Directory ? listing->directories : listing->files, node);
   });
   return listing;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace sandrig::fs {
@@ -24,6 +25,16 @@ class SmallString {
 
   // The text; stays valid as long as this object lives and is not moved.
   std::string_view view() const { return {data(), size_}; }
+  // Copies the text to `out`, which has room for kInlineCapacity bytes
+  // even when the text is shorter: an inline text is copied as all of its
+  // bytes, a copy of fixed size, without a call.
+  void copy_to(char* out) const {
+    if (is_inline()) {
+      std::memcpy(out, bytes_, kInlineCapacity);
+    } else {
+      std::memcpy(out, data(), size_);
+    }
+  }
 
  private:
   bool is_inline() const { return size_ <= kInlineCapacity; }
