@@ -21,8 +21,14 @@ namespace {
 using Fs = Native<PyFsValue>;
 
 // A listing of at most this many names is kept in the listing cache only
-// from its second listing on.
+// from its second listing on (see fs_listdir). On CPython, where a slice
+// costs little against making the names again, every listing is kept at
+// once.
+#ifdef PYPY_VERSION
 constexpr std::size_t kListedOnceNames = 64;
+#else
+constexpr std::size_t kListedOnceNames = 0;
+#endif
 
 PyResult<const fs::FileSystem*> filesystem_of(PyObject* self) {
   return SANDRIG_TRY(self_value<PyFsValue>(self, ClassId::PyFs))->fs.get();
@@ -112,9 +118,11 @@ PyResult<OwnedRef> fs_listdir(PyObject* self, const BoundArguments<1>& arguments
   if (packed.stable) {
     // A small listing is kept only when its directory is listed again
     // unchanged: the first time the list itself is handed out and only
-    // its stamp is kept. Most small directories are listed once, and
-    // building one again costs little; a large one is kept at once, its
-    // second building would cost more than every cut it saves.
+    // its stamp is kept. A program that lists many small directories once
+    // each (a walk over a tree) saves the cache's copy of every one; one
+    // that lists a small directory again pays one more building of it. A
+    // large listing is kept at once: building it again would cost more
+    // than every cut it saves.
     const bool again = cached && cached->stamp == packed.stamp;
     if (again || every.count > kListedOnceNames) {
       value->listings.store(*id, packed.stamp, names.get(), every.count, files);
