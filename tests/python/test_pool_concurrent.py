@@ -108,12 +108,14 @@ def test_a_holder_past_its_process_limit_is_refused_while_others_and_the_pool_wo
         assert b"B42YSTANDER" in run(bystander.spawn(), "echo B$((6*7))YSTANDER")
         fresh = pool.allocate()
         assert b"F42RESH" in run(fresh.spawn(), "echo F$((6*7))RESH")
-        assert len(live_processes(uid)) >= forked
+        # (An emulated child may die of the emulator's thread not starting.)
+        assert len(live_processes(uid)) >= forked - (0 if tasks == 1 else 8)
 
         # Released, the account keeps its stray processes until the sweep.
         del session, attacker
         collect()
-        assert len(live_processes(uid)) >= forked
+        # (An emulated child may die of the emulator's thread not starting.)
+        assert len(live_processes(uid)) >= forked - (0 if tasks == 1 else 8)
         again = pool.allocate()
         assert again.uid() == uid
         assert live_processes(uid) == []
@@ -128,16 +130,16 @@ def test_a_write_race_in_a_home_fails_allocations_only_while_it_lasts():
     victim, attacker = pool.allocate(), pool.allocate()
     victim_uid, attacker_uid = victim.uid(), attacker.uid()
     # The victim's holder opens a folder of its home to everyone; the other
-    # account keeps files flowing into it from three loops, over so many
-    # names that the removal of the folder takes long enough for the
-    # loops to put some back, however busy the host. Each loop makes its
-    # files in one process's tight loop, as fast per name as the removal
-    # takes them away, natively or under CPU emulation alike.
+    # account starts three loops that each put their own file back the
+    # moment it is gone, then adds so many files that removing the folder
+    # takes a while. The loops' files, the oldest, go first, and are back
+    # long before the removal ends, natively or under CPU emulation.
     run(victim.spawn(), "chmod 755 ~; mkdir -m 777 open")
     writers = attacker.spawn()
-    loop = "while :; do touch f{0..19999}; done 2>/dev/null &"
-    run(writers, "cd %s/open; %s" % (victim.home(), " ".join([loop] * 3)))
-    assert wait_for(lambda: len(os.listdir(os.path.join(victim.home(), "open"))) >= 10000)
+    loops = " ".join("while :; do : > w%d; done 2>/dev/null &" % k for k in range(3))
+    run(writers, "cd %s/open; %s until [ -e w0 -a -e w1 -a -e w2 ]; do sleep 0.1; done;"
+                 " touch f{0..19999}" % (victim.home(), loops))
+    assert wait_for(lambda: len(os.listdir(os.path.join(victim.home(), "open"))) == 20003)
     del victim
     collect()
 
