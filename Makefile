@@ -2,7 +2,7 @@
 #   make test   - set up a fresh machine, build, run the fast tier: the native suite,
 #                 the Python suite on CPython and PyPy, stubtest, the harness checks
 #   make check  - the fast tier, the sanitizers, the sanitized module, fuzz smoke runs,
-#                 the 32-bit runs (i386, ARM/musl)
+#                 the 32-bit runs (i386, ARM/musl), the wheels tested as installed
 #   make wheels - the binary wheels into dist/; make wheel-tests tests them as installed
 #   make demo   - set up, build the module for CPython, run examples/demo.py
 #   make fuzz   - build the libFuzzer targets and run each for FUZZ_SECONDS
@@ -191,7 +191,8 @@ $(WHEELHOUSE)/.ready: $(WHEEL_VENV_CPYTHON)/.ready
 wheels: $(ZIG_VENV)/.ready $(WHEEL_VENV_CPYTHON)/.ready $(WHEEL_VENV_PYPY)/.ready chroot-i386 chroot-armhf
 	ZIG_PYTHON=$(abspath $(ZIG_VENV)/bin/python) CPYTHON=$(WHEEL_VENV_CPYTHON)/bin/python \
 	  PYPY=$(WHEEL_VENV_PYPY)/bin/python AUDITWHEEL=$(WHEEL_VENV_CPYTHON)/bin/auditwheel \
-	  ROOT_I386=$(CHROOT) ROOT_ARMHF=$(CHROOT_ARMHF) ./scripts/build-wheels.sh $(DIST)
+	  ROOT_I386=$(CHROOT) ROOT_ARMHF=$(CHROOT_ARMHF) CCACHE=$$(command -v ccache) \
+	  ./scripts/build-wheels.sh $(DIST)
 
 # Each wheel installed into a fresh venv of its interpreter on its platform:
 # here, in the i386 root and in the armhf root under emulation. The musl
@@ -250,13 +251,14 @@ harness-tests: $(VENV)/.ready
 
 test: native-plain python-tests harness-tests
 
-# The i386 root is mostly a download: it is made alongside the fast tier,
-# the rest follows in order. The wheels and their installed tests
-# (make wheels, make wheel-tests) are not part of it yet: the armhf root
-# and the cross builds of eight wheels do not fit CI's time on two cores.
+# The two roots are mostly downloads and emulation: they are made alongside
+# the fast tier; the rest follows in order, the wheels last. The Python
+# suite runs in the i386 root against the i686 wheels (make python-i386
+# builds from source there instead).
 check:
-	$(MAKE) --no-print-directory -j2 -O chroot-i386 test
-	$(MAKE) --no-print-directory native-asan native-tsan python-asan fuzz-smoke native-arm python-i386
+	$(MAKE) --no-print-directory -j2 -O roots test
+	$(MAKE) --no-print-directory native-asan native-tsan python-asan fuzz-smoke native-arm
+	$(MAKE) --no-print-directory wheel-tests
 
 # --- demo and benchmarks ----------------------------------------------------
 demo: $(VENV)/.ready

@@ -16,6 +16,9 @@
 #                   drive the build and give the wheel its interpreter tag)
 #   AUDITWHEEL      auditwheel from PyPI
 #   ROOT_I386, ROOT_ARMHF  roots made by scripts/debian-root.sh
+#   CCACHE          optional: ccache, which lets the second interpreter's
+#                   build of a platform take the native layers' objects
+#                   from the first (they never see the interpreter's headers)
 # WHEEL_PLATFORMS, if set, limits the run to some of the platform tags.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -89,6 +92,14 @@ build_one() {
     -C "wheel.tags=${tags[$implementation]}-$platform"
   )
   local environment=()
+  if [[ -n ${CCACHE:-} ]]; then
+    # The compiler is a wrapper script naming zig, its target and its CPU:
+    # its content tells the builds of one platform from those of another.
+    settings+=(-C "cmake.define.CMAKE_C_COMPILER_LAUNCHER=$CCACHE"
+               -C "cmake.define.CMAKE_CXX_COMPILER_LAUNCHER=$CCACHE")
+    environment+=(CCACHE_DIR="$source_tree/build/ccache" CCACHE_COMPILERCHECK=content
+                  CCACHE_BASEDIR="$source_tree" CCACHE_NOHASHDIR=1)
+  fi
   if [[ $root != - ]]; then
     local suffix multiarch stage=$work/headers/$platform/$implementation
     read -r suffix multiarch < <(root_config "$root" "$interpreter")

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential g++ make cmake ninja-build pkg-config
+  build-essential g++ make cmake ninja-build pkg-config ccache
   python3 python3-dev python3-venv
   pypy3 pypy3-dev pypy3-venv
   libgtest-dev googletest

@@ -99,18 +99,23 @@ def test_a_holder_past_its_process_limit_is_refused_while_others_and_the_pool_wo
         assert refused.group(2) == b"Resource temporarily unavailable"
         forked = int(refused.group(1))
         # The shell and perl count too, and nothing else of the account runs.
-        assert limit - 8 <= forked <= limit - 2, out
+        # Under CPU emulation every process also has a thread of the
+        # emulator's, which counts against the same limit.
+        tasks = int(re.search(rb"Threads:\s+(\d+)", run(session, "grep Threads /proc/self/status")).group(1))
+        assert limit // tasks - 8 <= forked <= limit - 2, out
 
         # The other holders, the pool and new sessions are unaffected.
         assert b"B42YSTANDER" in run(bystander.spawn(), "echo B$((6*7))YSTANDER")
         fresh = pool.allocate()
         assert b"F42RESH" in run(fresh.spawn(), "echo F$((6*7))RESH")
-        assert len(live_processes(uid)) >= forked
+        # (An emulated child may die of the emulator's thread not starting.)
+        assert len(live_processes(uid)) >= forked - (0 if tasks == 1 else 8)
 
         # Released, the account keeps its stray processes until the sweep.
         del session, attacker
         collect()
-        assert len(live_processes(uid)) >= forked
+        # (An emulated child may die of the emulator's thread not starting.)
+        assert len(live_processes(uid)) >= forked - (0 if tasks == 1 else 8)
         again = pool.allocate()
         assert again.uid() == uid
         assert live_processes(uid) == []
@@ -125,14 +130,16 @@ def test_a_write_race_in_a_home_fails_allocations_only_while_it_lasts():
     victim, attacker = pool.allocate(), pool.allocate()
     victim_uid, attacker_uid = victim.uid(), attacker.uid()
     # The victim's holder opens a folder of its home to everyone; the other
-    # account keeps files flowing into it from three loops, over so many
-    # names that the removal of the folder takes long enough for the
-    # loops to put some back, however busy the host.
+    # account starts three loops that each put their own file back the
+    # moment it is gone, then adds so many files that removing the folder
+    # takes a while. The loops' files, the oldest, go first, and are back
+    # long before the removal ends, natively or under CPU emulation.
     run(victim.spawn(), "chmod 755 ~; mkdir -m 777 open")
     writers = attacker.spawn()
-    loop = "perl -e 'for (my $i = 0;; $i++) { open(my $f, \">\", \"f\" . ($i % 20000)) }' &"
-    run(writers, "cd %s/open; %s" % (victim.home(), " ".join([loop] * 3)))
-    assert wait_for(lambda: len(os.listdir(os.path.join(victim.home(), "open"))) >= 10000)
+    loops = " ".join("while :; do : > w%d; done 2>/dev/null &" % k for k in range(3))
+    run(writers, "cd %s/open; %s until [ -e w0 -a -e w1 -a -e w2 ]; do sleep 0.1; done;"
+                 " touch f{0..19999}" % (victim.home(), loops))
+    assert wait_for(lambda: len(os.listdir(os.path.join(victim.home(), "open"))) == 20003)
     del victim
     collect()
 
