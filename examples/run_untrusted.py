@@ -27,7 +27,7 @@ pool = sandrig.PyUserPool(user_count=len(COMMANDS))
 
 
 def run(command):
-    """Runs one command in a fresh account: (account, output, finished)."""
+    """Runs one command in a fresh account: (user, output, finished)."""
     user = pool.allocate()  # a real account with an empty home of its own
     session = user.spawn()
     # close() from another thread ends the read below, whatever the shell does.
@@ -49,17 +49,19 @@ def run(command):
     output = transcript.partition(b"==2==\r\n")[2].replace(b"\r\n", b"\n")
     if finished:
         output = output.removesuffix(b"exit\n")  # said by the shell as it leaves
-    return user.username(), output.decode(errors="replace"), finished
+    return user, output.decode(errors="replace"), finished
 
 
 def main():
     with ThreadPoolExecutor(max_workers=len(COMMANDS)) as threads:
-        results = threads.map(run, [command for _, command in COMMANDS])
-        for (holder, command), (account, output, finished) in zip(COMMANDS, results):
-            status = "finished" if finished else f"stopped after {TIME_LIMIT:g} s"
-            print(f"{holder} ({account}) $ {command}   [{status}]")
-            for line in output.splitlines():
-                print(f"    {line}")
+        # Every account stays held until all commands are done: an account
+        # given back earlier would be cleared and handed to a later holder.
+        results = list(threads.map(run, [command for _, command in COMMANDS]))
+    for (holder, command), (user, output, finished) in zip(COMMANDS, results):
+        status = "finished" if finished else f"stopped after {TIME_LIMIT:g} s"
+        print(f"{holder} ({user.username()}) $ {command}   [{status}]")
+        for line in output.splitlines():
+            print(f"    {line}")
 
 
 if __name__ == "__main__":
