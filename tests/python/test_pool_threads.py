@@ -184,11 +184,11 @@ def test_eight_threads_each_with_a_session_run_command_after_command(pool):
             assert seen.endswith(marker), seen[-200:]
             assert b"begin\r\n" + numbers + b"\r\n" in seen
         session.close()
-        return user.username()
+        return user  # held until every worker is done, so no account is handed out twice
 
     workers = [Background(lambda i=i: work(i)) for i in range(8)]
-    names = [worker.join() for worker in workers]
-    assert len(set(names)) == 8
+    users = [worker.join() for worker in workers]
+    assert len({user.username() for user in users}) == 8
 
 
 class Interrupted(Exception):
