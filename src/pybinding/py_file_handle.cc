@@ -16,6 +16,7 @@
 #include "pybinding/framework/conversions.h"
 #include "pybinding/framework/declared_class.h"
 #include "pybinding/framework/errors.h"
+#include "pybinding/framework/gil_released.h"
 #include "pybinding/framework/instance.h"
 #include "pybinding/framework/locked_call.h"
 #include "pybinding/framework/panic.h"
@@ -50,10 +51,8 @@ void announce_read(std::size_t count) {
   end = std::to_chars(end, line.data() + line.size() - kTail.size(), count).ptr;
   end = std::copy(kTail.begin(), kTail.end(), end);
   const std::string_view text(line.data(), static_cast<std::size_t>(end - line.data()));
-  Py_BEGIN_ALLOW_THREADS
   // A closed stdout must not fail the read, so the result is ignored.
-  write_all(STDOUT_FILENO, text, nullptr, wait_until_writable);
-  Py_END_ALLOW_THREADS
+  without_gil([&] { write_all(STDOUT_FILENO, text, nullptr, wait_until_writable); });
 }
 
 // The bytes of a successful read of at most `limit` bytes, announced.
