@@ -99,7 +99,7 @@ def test_read_err_read_and_write_of_one_session_in_three_threads(user):
     # With su -P the shell's standard error reaches read() through the
     # terminal; read_err() carries su's own stream, which ends when su does.
     errors = Background(lambda: read_until(session, b"\0", "read_err"))
-    output = Background(lambda: read_until(session, b"late-err-42"))
+    output = Background(lambda: read_until(session, b"late-err-42\r\n"))
     writer = Background(lambda: session.write(b"echo late-err-$((6*7)) >&2; exit\n"))
     assert writer.join() is None
     assert b"late-err-42\r\n" in output.join()
