@@ -156,6 +156,8 @@ class FileSystem {
   // missing entry was met.
   template <typename Visit>
   bool visit_listed(const Directory& directory, Visit&& visit) const;
+  // release_inode_id() of a node that is no longer listed (or never was).
+  void take_out(InodeId id) const;
   // Hands out the next id.
   InodeId take_inode_id() const;
   // Hands out the next directory stamp (see Directory::stamp()); never 0.
@@ -183,6 +185,9 @@ class FileSystem {
   PathCache walked_;    // where recent deep walks of names led
   mutable std::atomic<InodeId> next_inode_id_{1};
   mutable std::atomic<std::uint64_t> next_stamp_{1};
+  // Set once release_inode_id() was called from outside: a node may have
+  // left the table while still listed.
+  mutable std::atomic<bool> released_listed_{false};
 };
 
 }  // namespace sandrig::fs

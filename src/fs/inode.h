@@ -27,11 +27,19 @@ class INode {
   InodeId parent() const { return parent_; }
   std::size_t depth() const { return depth_; }
   std::string_view name() const { return name_.view(); }
+  // name().size(), without finding where the name is kept.
+  std::size_t name_size() const { return name_.size(); }
   // Copies the name to `out`, which has room for max(name().size(),
   // SmallString::kInlineCapacity) bytes.
   void copy_name(char* out) const { name_.copy_to(out); }
   // The variant of the payload, readable without the lock.
   INodeTag tag() const { return tag_; }
+  // tag() as the directory listing the node sees it.
+  EntryKind entry_kind() const {
+    return tag_ == INodeTag::Directory ? EntryKind::Directory
+           : tag_ == INodeTag::Symlink ? EntryKind::Link
+                                       : EntryKind::File;
+  }
 
   // Shared access to the payload; throws InternalFailure once poisoned.
   ReadGuard<INodeKind> read() const {

@@ -13,20 +13,48 @@
 namespace sandrig::fs {
 namespace {
 
-// Appends the name of `node` and its '/' in one step: called once per
-// listed name, where two checked appends cost more than the copy itself. A
-// short name is copied as a block of fixed size (see SmallString::copy_to).
-void pack(PackedNames& names, const INode& node) {
-  const std::size_t size = node.name().size();
-  const std::size_t at = names.text.size();
-  const std::size_t room = std::max(size, SmallString::kInlineCapacity);
-  names.text.resize_and_overwrite(at + room + 1, [&](char* text, std::size_t) {
-    node.copy_name(text + at);
-    text[at + size] = '/';
-    return at + size + 1;
-  });
-  ++names.count;
-}
+// Appends names to a PackedNames. While it writes, the text's size is its
+// whole room and a cursor marks the end of what is written, so a name costs
+// one bounds check and one copy; a short name is copied as a block of fixed
+// size (see SmallString::copy_to). The text is cut to what was written when
+// the packer goes.
+class Packer {
+ public:
+  Packer(PackedNames& names, std::size_t room) : names_(names) {
+    if (room > 0) grow(room);
+  }
+  Packer(const Packer&) = delete;
+  Packer& operator=(const Packer&) = delete;
+  ~Packer() { names_.text.resize(written()); }
+
+  void add(const INode& node) {
+    const std::size_t size = node.name_size();
+    if (static_cast<std::size_t>(end_ - cursor_) < std::max(size, SmallString::kInlineCapacity) + 1) {
+      grow(size + SmallString::kInlineCapacity + 1);
+    }
+    node.copy_name(cursor_);
+    cursor_[size] = '/';
+    cursor_ += size + 1;
+    ++names_.count;
+  }
+
+ private:
+  std::size_t written() const {
+    return cursor_ == nullptr ? 0 : static_cast<std::size_t>(cursor_ - names_.text.data());
+  }
+  // Makes room for at least `room` more bytes, doubling the text.
+  void grow(std::size_t room) {
+    const std::size_t used = written();
+    const std::size_t size = std::max(used + room, 2 * names_.text.size());
+    names_.text.resize_and_overwrite(size, [](char*, std::size_t all) { return all; });
+    cursor_ = names_.text.data() + used;
+    end_ = names_.text.data() + size;
+  }
+
+  PackedNames& names_;
+  char* cursor_ = nullptr;
+  char* end_ = nullptr;
+};
 
 }  // namespace
 
@@ -35,19 +63,16 @@ bool FileSystem::visit_listed(const Directory& directory, Visit&& visit) const {
   bool stable = true;
   directory.for_each_child([&](InodeId child) {
     const INode* node = inodes_.peek(child);
-    std::optional<EntryGuard> target;
-    if (node != nullptr && node->tag() == INodeTag::Symlink) {
-      // Listed as what the link leads to.
-      stable = false;
-      IoResult<EntryGuard> resolved = resolve(child);
-      if (resolved) target = std::move(*resolved);
-      node = target ? &**target : nullptr;
-    }
-    if (node == nullptr) {  // taken out of the table without being unlinked
-      stable = false;
+    if (node != nullptr && node->tag() != INodeTag::Symlink) [[likely]] {
+      visit(*node);
       return true;
     }
-    visit(*node);
+    // A link is listed as what it leads to; an entry taken out of the
+    // table without being unlinked, or a dangling link, is skipped.
+    stable = false;
+    if (node != nullptr) {
+      if (IoResult<EntryGuard> target = resolve(child)) visit(**target);
+    }
     return true;
   });
   return stable;
@@ -78,11 +103,20 @@ IoResult<std::optional<PackedListing>> FileSystem::ls_packed(
   if (seen == directory->stamp()) return std::nullopt;
   std::optional<PackedListing> listing(std::in_place);
   listing->stamp = directory->stamp();
-  // Most names are short: one reservation usually holds the files' text.
-  listing->files.text.reserve(directory->size() * 16);
-  listing->stable = visit_listed(*directory, [&](const INode& node) {
-    pack(node.tag() == INodeTag::Directory ? listing->directories : listing->files, node);
-  });
+  const KeptNames* kept = directory->kept_names();
+  if (kept != nullptr && !released_listed_.load(std::memory_order_relaxed)) {
+    listing->files = kept->files();
+    listing->directories = kept->directories();
+    return listing;
+  }
+  {  // the packers cut their texts as they go, before the listing is handed out
+    // Most names are short: one reservation usually holds the files' text.
+    Packer files(listing->files, directory->size() * 16);
+    Packer directories(listing->directories, 0);
+    listing->stable = visit_listed(*directory, [&](const INode& node) {
+      (node.tag() == INodeTag::Directory ? directories : files).add(node);
+    });
+  }
   return listing;
 }
 

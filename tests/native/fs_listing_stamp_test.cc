@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "fs/file_handle.h"
+#include "fs/file_handle_type.h"
 #include "fs/file_system.h"
 #include "fs/inode_kind.h"
 #include "fs_test_support.h"
@@ -67,6 +69,71 @@ TEST(FsPackedListing, AgreesWithLsRaw) {
     EXPECT_EQ(unpack(packed.files), expected.files) << count;
     EXPECT_EQ(unpack(packed.directories), expected.directories) << count;
     EXPECT_TRUE(packed.stable);
+  }
+}
+
+// A directory keeps its entries' names from its eighth entry to its
+// 64th: random creations and removals (a bulk removal of files among
+// them, through the terminal's path for recursive removals) keep the
+// packed listing equal to the one looked up entry by entry, through the
+// sizes where names start and stop being kept, and after a link came in.
+TEST(FsPackedListing, KeptNamesFollowEveryChange) {
+  FileSystem fs;
+  ASSERT_TRUE(fs.mkdir("/d"));
+  ASSERT_TRUE(fs.mkdir("/t"));
+  const InodeId d = id_of(fs, "/d");
+  std::uint32_t seed = 7;
+  const auto next = [&seed](std::uint32_t bound) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % bound;
+  };
+  std::set<std::string> present;
+  for (int step = 0; step < 3000; ++step) {
+    const std::string name = (step % 7 == 0 ? "long-name-of-entry-" : "e") + std::to_string(next(80));
+    const std::string path = "/d/" + name;
+    if (step == 2500) {
+      ASSERT_TRUE(fs.create_inode(d, "link", INodeKind::symlink(id_of(fs, "/t"))));
+    } else if (present.contains(name)) {
+      ASSERT_TRUE(fs.rm(path, true));
+      present.erase(name);
+    } else {
+      ASSERT_TRUE(next(3) == 0 ? fs.mkdir(path) : fs.touch(path));
+      present.insert(name);
+    }
+    const Listing expected = fs.ls_raw(d).value();
+    const PackedListing packed = full_listing(fs, d);
+    ASSERT_EQ(unpack(packed.files), expected.files) << step;
+    ASSERT_EQ(unpack(packed.directories), expected.directories) << step;
+  }
+}
+
+// A recursive removal stopped by an open file takes the run of files
+// before it out of the kept names at once.
+TEST(FsPackedListing, KeptNamesFollowAStoppedBulkRemoval) {
+  auto fs = std::make_shared<FileSystem>();
+  ASSERT_TRUE(fs->mkdir("/b"));
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(fs->touch("/b/f" + std::to_string(i)));
+  IoResult<FileHandle> held =
+      FileSystem::open(fs, "/b/f12", FileHandleType::from_str("r").value(), false);
+  ASSERT_TRUE(held);
+  EXPECT_FALSE(fs->rm("/b", true));
+  const InodeId b = id_of(*fs, "/b");
+  EXPECT_EQ(unpack(full_listing(*fs, b).files), fs->ls_raw(b)->files);
+  EXPECT_EQ(full_listing(*fs, b).files.count, 8u);
+}
+
+// A node taken out of the table while still listed is skipped, whether or
+// not its directory keeps names.
+TEST(FsPackedListing, AnEntryReleasedWhileListedIsSkipped) {
+  for (int count : {3, 20}) {
+    FileSystem fs;
+    ASSERT_TRUE(fs.mkdir("/v"));
+    for (int i = 0; i < count; ++i) ASSERT_TRUE(fs.touch("/v/f" + std::to_string(i)));
+    fs.release_inode_id(id_of(fs, "/v/f1"));
+    const PackedListing listing = full_listing(fs, id_of(fs, "/v"));
+    EXPECT_FALSE(listing.stable);
+    EXPECT_EQ(listing.files.count, static_cast<std::uint32_t>(count - 1)) << count;
+    EXPECT_EQ(unpack(listing.files), fs.ls_raw(id_of(fs, "/v"))->files) << count;
   }
 }
 

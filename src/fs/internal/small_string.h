@@ -25,6 +25,8 @@ class SmallString {
 
   // The text; stays valid as long as this object lives and is not moved.
   std::string_view view() const { return {data(), size_}; }
+  // The length of the text in bytes.
+  std::size_t size() const { return size_; }
   // Copies the text to `out`, which has room for kInlineCapacity bytes
   // even when the text is shorter: an inline text is copied as all of its
   // bytes, a copy of fixed size, without a call.
