@@ -41,7 +41,7 @@ IoResult<InodeId> FileSystem::create_inode(InodeId parent, std::string name, INo
   if (out_of_memory) {
     // Thrown only now that the parent is unlocked, so it is not poisoned;
     // the node may have entered the table without being listed.
-    take_out(id);
+    release_inode_id(id);
     throw std::bad_alloc();
   }
   return linked;
@@ -73,14 +73,12 @@ IoResult<InodeId> FileSystem::link_new_node(const INode& parent, std::string_vie
     directory->prepare_append([this](InodeId child) {
       // Listed children stay alive while the directory is write-locked.
       std::optional<EntryGuard> entry = inodes_.get(child);
-      if (!entry) return Directory::EntryName{{}, EntryKind::Link};  // keeps no names
-      return Directory::EntryName{(*entry)->name(), (*entry)->entry_kind()};
+      return entry ? (*entry)->name() : std::string_view{};
     });
     const std::string_view stored_name = node->name();
-    const EntryKind kind = node->entry_kind();
     // Inserted before it is listed, so a listed id always has its node.
     inodes_.insert(id, std::move(node));
-    directory->append(id, stored_name, kind, take_stamp());
+    directory->append(id, stored_name, take_stamp());
   } catch (const std::bad_alloc&) {
     out_of_memory = true;
   }

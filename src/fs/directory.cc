@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <utility>
 
@@ -39,7 +38,6 @@ Directory::~Directory() { release(); }
 void Directory::release() {
   if (!is_inline()) {
     std::unique_ptr<NameIndex> index(heap_.index);  // freed here
-    std::unique_ptr<KeptNames> names(heap_.names);
     std::allocator<InodeId>().deallocate(heap_.ids, capacity());
   }
   capacity_bits_ = 0;
@@ -63,15 +61,12 @@ void Directory::grow(unsigned bits) {
   InodeId* fresh = std::allocator<InodeId>().allocate(count);
   std::memcpy(static_cast<void*>(fresh), slots().data(), size_ * sizeof(InodeId));
   NameIndex* index = nullptr;
-  KeptNames* names = nullptr;
   if (!is_inline()) {
     index = heap_.index;
-    names = heap_.names;
     std::allocator<InodeId>().deallocate(heap_.ids, capacity());
   }
   heap_.ids = fresh;
   heap_.index = index;
-  heap_.names = names;
   capacity_bits_ = static_cast<std::uint8_t>(bits);
 }
 
@@ -79,7 +74,7 @@ void Directory::rebuild_index(const NameOf& name_of) {
   auto index = std::make_unique<NameIndex>(NameIndex::bits_for(size() + 1));
   const std::span<const InodeId> ids = slots();
   for (std::uint32_t slot = 0; slot < ids.size(); ++slot) {
-    if (ids[slot] != kHole) index->insert(NameIndex::hash(name_of(ids[slot]).name), slot);
+    if (ids[slot] != kHole) index->insert(NameIndex::hash(name_of(ids[slot])), slot);
   }
   index->holes = holes();
   std::unique_ptr<NameIndex> old(heap_.index);  // freed here
@@ -90,60 +85,28 @@ void Directory::prepare_append(const NameOf& name_of) {
   if (size_ + std::size_t{1} > capacity()) {
     // The first heap array is just one more than the inline slots hold:
     // most directories that spill stay small.
-    const bool spills = is_inline();
-    grow(spills ? 3 : capacity_bits_ + 1u);
-    if (spills) keep_names(name_of);
+    unsigned bits = is_inline() ? 3 : capacity_bits_ + 1u;
+    grow(bits);
   }
   if (is_indexed() ? !heap_.index->has_room() : size_ + std::size_t{1} >= kIndexThreshold) {
     rebuild_index(name_of);
   }
 }
 
-void Directory::keep_names(const NameOf& name_of) {
-  auto names = std::make_unique<KeptNames>();
-  bool has_link = false;
-  for_each_child([&](InodeId id) {
-    const EntryName entry = name_of(id);
-    has_link = entry.kind == EntryKind::Link;
-    if (!has_link) names->add(entry.name, entry.kind == EntryKind::Directory);
-    return !has_link;
-  });
-  if (!has_link) heap_.names = names.release();
-}
-
-void Directory::drop_names() {
-  std::unique_ptr<KeptNames> names(std::exchange(heap_.names, nullptr));  // freed here
-}
-
-void Directory::append(InodeId id, std::string_view name, EntryKind kind, std::uint64_t stamp) {
+void Directory::append(InodeId id, std::string_view name, std::uint64_t stamp) {
   if (size_ >= capacity()) fail("append without room");
   if (is_indexed()) heap_.index->insert(NameIndex::hash(name), size_);
   slots().data()[size_] = id;  // slots() spans size_ entries: write past it
   ++size_;
   stamp_ = stamp;
-  if (KeptNames* names = is_inline() ? nullptr : heap_.names) {
-    if (kind == EntryKind::Link || names->size() >= KeptNames::kMaxEntries) {
-      drop_names();
-      return;
-    }
-    try {
-      names->add(name, kind == EntryKind::Directory);
-    } catch (const std::bad_alloc&) {
-      drop_names();  // the names are only a faster way to list
-    }
-  }
 }
 
-void Directory::erase(InodeId id, std::string_view name, EntryKind kind, std::uint64_t stamp) {
+void Directory::erase(InodeId id, std::string_view name, std::uint64_t stamp) {
   stamp_ = stamp;
   if (!is_indexed()) {
     InodeId* first = slots().data();
     InodeId* end = std::remove(first, first + size_, id);
-    const bool found = end != first + size_;
     size_ = static_cast<std::uint32_t>(end - first);
-    if (found && !is_inline() && heap_.names != nullptr) {
-      heap_.names->remove(name, kind == EntryKind::Directory);
-    }
     return;
   }
   const std::span<InodeId> ids = slots();
@@ -151,7 +114,6 @@ void Directory::erase(InodeId id, std::string_view name, EntryKind kind, std::ui
   const std::optional<std::uint32_t> slot =
       heap_.index->find(hash, [&](std::uint32_t at) { return ids[at] == id; });
   if (!slot) return;
-  if (heap_.names != nullptr) heap_.names->remove(name, kind == EntryKind::Directory);
   heap_.index->erase(hash, *slot);
   ids[*slot] = kHole;
   ++heap_.index->holes;

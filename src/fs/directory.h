@@ -11,13 +11,9 @@
 
 #include "common/debug_writer.h"
 #include "fs/inode_id.h"
-#include "fs/internal/kept_names.h"
 #include "fs/internal/name_index.h"
 
 namespace sandrig::fs {
-
-// What a listed entry is, as far as its directory's kept names care.
-enum class EntryKind : std::uint8_t { File, Directory, Link };
 
 // The entries of a directory in creation order: up to 7 ids inside the
 // object, beyond that an array on the heap whose capacity doubles. Small
@@ -25,23 +21,15 @@ enum class EntryKind : std::uint8_t { File, Directory, Link };
 // entries a name index (see NameIndex) makes lookup, creation and removal
 // O(1) on average. An indexed directory removes an entry by leaving a hole
 // in its place (the id kHole, never handed out) and squeezes the holes out
-// once they are half of the slots. A directory that moved to the heap with
-// at most KeptNames::kMaxEntries entries and no link keeps their names
-// packed (see KeptNames) until it outgrows that or lists a link. Every change of the entries stores a
+// once they are half of the slots. Every change of the entries stores a
 // new stamp (see stamp()). 72 bytes in all: the index pointer shares the
 // inline storage, which is unused once the ids moved out.
 class Directory {
  public:
   // Entry count at which the name index is built.
   static constexpr std::size_t kIndexThreshold = 32;
-  // The name and kind of a listed entry.
-  struct EntryName {
-    std::string_view name;
-    EntryKind kind;
-  };
-  // Gives the name and kind of a listed entry, for building the index and
-  // the kept names.
-  using NameOf = std::function<EntryName(InodeId)>;
+  // Gives the name of a listed entry, for building the index.
+  using NameOf = std::function<std::string_view(InodeId)>;
 
   Directory() = default;
   Directory(Directory&& other) noexcept;
@@ -82,14 +70,12 @@ class Directory {
   // it is due), so that append() cannot fail; may throw bad_alloc,
   // changing nothing observable.
   void prepare_append(const NameOf& name_of);
-  // Appends an entry named `name` of the kind `kind`, after
-  // prepare_append(); the directory takes `stamp` as its new stamp.
-  void append(InodeId id, std::string_view name, EntryKind kind, std::uint64_t stamp);
-  // Removes every occurrence of the entry `id` named `name` of the kind
-  // `kind`; the directory takes `stamp` as its new stamp.
-  void erase(InodeId id, std::string_view name, EntryKind kind, std::uint64_t stamp);
-  // The names of the entries, when the directory keeps them.
-  const KeptNames* kept_names() const { return is_inline() ? nullptr : heap_.names; }
+  // Appends an entry named `name`, after prepare_append(); the directory
+  // takes `stamp` as its new stamp.
+  void append(InodeId id, std::string_view name, std::uint64_t stamp);
+  // Removes every occurrence of the entry `id` named `name`; the directory
+  // takes `stamp` as its new stamp.
+  void erase(InodeId id, std::string_view name, std::uint64_t stamp);
   // Removes every entry at once and frees the heap storage (the seal
   // stays); the directory takes `stamp` as its new stamp.
   void clear(std::uint64_t stamp) {
@@ -128,11 +114,6 @@ class Directory {
   void grow(unsigned bits);
   // Builds a fresh index of every entry; may throw bad_alloc.
   void rebuild_index(const NameOf& name_of);
-  // Keeps the names of the entries, unless one is a link; may throw
-  // bad_alloc, keeping none.
-  void keep_names(const NameOf& name_of);
-  // Stops keeping the names.
-  void drop_names();
   // Drops the holes and renumbers the index.
   void compact();
   // Frees the heap storage and returns to the empty inline state.
@@ -145,7 +126,6 @@ class Directory {
   struct Heap {
     InodeId* ids;       // 2^capacity_bits_ slots
     NameIndex* index;   // owned; null until the directory is large
-    KeptNames* names;   // owned; null when the names are not kept
   };
   union {
     InodeId inline_[kInline] = {};

@@ -62,13 +62,6 @@ IoResult<InodeId> FileSystem::get_inode_raw(InodeId id) const {
 }
 
 void FileSystem::release_inode_id(InodeId id) const {
-  // The node may still be listed: from now on listings look every entry
-  // up in the table, which skips it, instead of copying kept names.
-  released_listed_.store(true, std::memory_order_relaxed);
-  take_out(id);
-}
-
-void FileSystem::take_out(InodeId id) const {
   std::unique_ptr<INode> taken = inodes_.remove(id);  // destroyed outside the shard's lock
   // walk_names() stands on a directory by its payload lock alone: one that
   // reached this directory before its parent stopped listing it leaves

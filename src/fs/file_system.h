@@ -82,6 +82,11 @@ class FileSystem {
   // of an earlier listing that had that stamp.
   IoResult<std::optional<PackedListing>> ls_packed(InodeId id,
                                                    std::optional<std::uint64_t> seen) const;
+  // ls_packed() into `listing`, whose texts' memory is reused (a caller
+  // that lists often keeps one); false, with `listing` untouched, when the
+  // stamp is still `seen`.
+  IoResult<bool> ls_packed_into(InodeId id, std::optional<std::uint64_t> seen,
+                                PackedListing& listing) const;
 
   // Opens the file `id` (links followed) with a share of its lock.
   static IoResult<FileHandle> open_raw(std::shared_ptr<FileSystem> fs, InodeId id,
@@ -156,8 +161,10 @@ class FileSystem {
   // missing entry was met.
   template <typename Visit>
   bool visit_listed(const Directory& directory, Visit&& visit) const;
-  // release_inode_id() of a node that is no longer listed (or never was).
-  void take_out(InodeId id) const;
+  // Packs the entries of `directory`, whose payload the caller read-locks,
+  // into `listing` (its texts, counts and stability). Never inlined: its
+  // loop, run for every entry, then has the registers to itself.
+  [[gnu::noinline]] void pack_listed(const Directory& directory, PackedListing& listing) const;
   // Hands out the next id.
   InodeId take_inode_id() const;
   // Hands out the next directory stamp (see Directory::stamp()); never 0.
@@ -185,9 +192,6 @@ class FileSystem {
   PathCache walked_;    // where recent deep walks of names led
   mutable std::atomic<InodeId> next_inode_id_{1};
   mutable std::atomic<std::uint64_t> next_stamp_{1};
-  // Set once release_inode_id() was called from outside: a node may have
-  // left the table while still listed.
-  mutable std::atomic<bool> released_listed_{false};
 };
 
 }  // namespace sandrig::fs

@@ -34,12 +34,6 @@ class INode {
   void copy_name(char* out) const { name_.copy_to(out); }
   // The variant of the payload, readable without the lock.
   INodeTag tag() const { return tag_; }
-  // tag() as the directory listing the node sees it.
-  EntryKind entry_kind() const {
-    return tag_ == INodeTag::Directory ? EntryKind::Directory
-           : tag_ == INodeTag::Symlink ? EntryKind::Link
-                                       : EntryKind::File;
-  }
 
   // Shared access to the payload; throws InternalFailure once poisoned.
   ReadGuard<INodeKind> read() const {

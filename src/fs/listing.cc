@@ -16,8 +16,9 @@ namespace {
 // Appends names to a PackedNames. While it writes, the text's size is its
 // whole room and a cursor marks the end of what is written, so a name costs
 // one bounds check and one copy; a short name is copied as a block of fixed
-// size (see SmallString::copy_to). The text is cut to what was written when
-// the packer goes.
+// size (see SmallString::copy_to). The text holds the names once finish()
+// cut it to what was written. Without a destructor, so that its cursor can
+// live in a register: a listing that fails part-way is dropped whole.
 class Packer {
  public:
   Packer(PackedNames& names, std::size_t room) : names_(names) {
@@ -25,7 +26,9 @@ class Packer {
   }
   Packer(const Packer&) = delete;
   Packer& operator=(const Packer&) = delete;
-  ~Packer() { names_.text.resize(written()); }
+
+  // Cuts the text to the names written.
+  void finish() { names_.text.resize(written()); }
 
   void add(const INode& node) {
     const std::size_t size = node.name_size();
@@ -96,28 +99,42 @@ IoResult<Listing> FileSystem::ls_raw(InodeId id) const {
 
 IoResult<std::optional<PackedListing>> FileSystem::ls_packed(
     InodeId id, std::optional<std::uint64_t> seen) const {
+  PackedListing listing;
+  if (!SANDRIG_TRY(ls_packed_into(id, seen, listing))) return std::nullopt;
+  return listing;
+}
+
+IoResult<bool> FileSystem::ls_packed_into(InodeId id, std::optional<std::uint64_t> seen,
+                                          PackedListing& listing) const {
   auto entry = SANDRIG_TRY(resolve(id));
   const ReadGuard<INodeKind> data = entry->read();  // as in ls_raw
   const Directory* directory = data->as_directory();
   if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
-  if (seen == directory->stamp()) return std::nullopt;
-  std::optional<PackedListing> listing(std::in_place);
-  listing->stamp = directory->stamp();
-  const KeptNames* kept = directory->kept_names();
-  if (kept != nullptr && !released_listed_.load(std::memory_order_relaxed)) {
-    listing->files = kept->files();
-    listing->directories = kept->directories();
-    return listing;
+  if (seen == directory->stamp()) return false;
+  listing.stamp = directory->stamp();
+  for (PackedNames* names : {&listing.files, &listing.directories}) {
+    names->text.clear();
+    names->count = 0;
   }
-  {  // the packers cut their texts as they go, before the listing is handed out
-    // Most names are short: one reservation usually holds the files' text.
-    Packer files(listing->files, directory->size() * 16);
-    Packer directories(listing->directories, 0);
-    listing->stable = visit_listed(*directory, [&](const INode& node) {
-      (node.tag() == INodeTag::Directory ? directories : files).add(node);
-    });
-  }
-  return listing;
+  pack_listed(*directory, listing);
+  return true;
+}
+
+void FileSystem::pack_listed(const Directory& directory, PackedListing& listing) const {
+  // Most names are short: one reservation usually holds the files' text.
+  Packer files(listing.files, directory.size() * 16);
+  Packer directories(listing.directories, 0);
+  listing.stable = visit_listed(directory, [&](const INode& node) {
+    // Two calls rather than one on a chosen packer: each packer's cursor
+    // then stays in a register.
+    if (node.tag() == INodeTag::Directory) {
+      directories.add(node);
+    } else {
+      files.add(node);
+    }
+  });
+  files.finish();
+  directories.finish();
 }
 
 }  // namespace sandrig::fs

@@ -125,7 +125,7 @@ IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
         if (directory->size() == count) {
           directory->clear(stamp);
         } else {
-          for (const INode* file : claimed) directory->erase(file->id(), file->name(), EntryKind::File, stamp);
+          for (const INode* file : claimed) directory->erase(file->id(), file->name(), stamp);
         }
       }
     }
@@ -169,12 +169,12 @@ IoResult<void> FileSystem::unlink(EntryGuard entry) const {
   {
     const WriteGuard<INodeKind> parent_data = parent->write();
     if (Directory* directory = parent_data->as_directory()) {
-      directory->erase(node.id(), node.name(), node.entry_kind(), take_stamp());
+      directory->erase(node.id(), node.name(), take_stamp());
     }
   }
   const InodeId node_id = node.id();
   { EntryGuard released = std::move(entry); }  // the node's entry goes before the table removal
-  take_out(node_id);
+  release_inode_id(node_id);
   return {};
 }
 

@@ -30,6 +30,9 @@ constexpr std::size_t kListedOnceNames = 64;
 constexpr std::size_t kListedOnceNames = 0;
 #endif
 
+// The most memory a PyFs keeps between listings for their names.
+constexpr std::size_t kListingRoom = 16384;
+
 PyResult<const fs::FileSystem*> filesystem_of(PyObject* self) {
   return SANDRIG_TRY(self_value<PyFsValue>(self, ClassId::PyFs))->fs.get();
 }
@@ -105,17 +108,31 @@ PyResult<OwnedRef> fs_listdir(PyObject* self, const BoundArguments<1>& arguments
   // that lists again and replaces it.
   std::optional<ListingCache::Hit> cached = value->listings.find(*id);
   const bool kept = cached && cached->names;
-  auto listing = value->fs->ls_packed(*id, kept ? std::optional(cached->stamp) : std::nullopt);
-  if (!listing) return raise_io_error(listing.error());
-  if (!*listing) return cut_listing(cached->names.get(), cached->files);  // unchanged
+  // Taken out while in use: a listing run by code that building objects
+  // below may start finds none and makes its own.
+  fs::PackedListing packed = std::move(value->listing_room);
+  auto changed = value->fs->ls_packed_into(
+      *id, kept ? std::optional(cached->stamp) : std::nullopt, packed);
+  if (!changed) return raise_io_error(changed.error());
+  if (!*changed) {  // unchanged
+    value->listing_room = std::move(packed);
+    return cut_listing(cached->names.get(), cached->files);
+  }
   // Every name goes into one list, built at once.
-  fs::PackedListing& packed = **listing;
   const std::size_t files = packed.files.count;
   fs::PackedNames& every = packed.files;
-  every.text += packed.directories.text;
-  every.count += packed.directories.count;
+  if (packed.directories.count > 0) {
+    every.text += packed.directories.text;
+    every.count += packed.directories.count;
+  }
   OwnedRef names = SANDRIG_TRY(names_result(every));
-  if (packed.stable) {
+  const std::size_t count = every.count;
+  const std::uint64_t stamp = packed.stamp;
+  const bool stable = packed.stable;
+  // Its memory serves the next listing, unless a large listing made it
+  // large.
+  if (every.text.capacity() <= kListingRoom) value->listing_room = std::move(packed);
+  if (stable) {
     // A small listing is kept only when its directory is listed again
     // unchanged: the first time the list itself is handed out and only
     // its stamp is kept. A program that lists many small directories once
@@ -123,14 +140,14 @@ PyResult<OwnedRef> fs_listdir(PyObject* self, const BoundArguments<1>& arguments
     // that lists a small directory again pays one more building of it. A
     // large listing is kept at once: building it again would cost more
     // than every cut it saves.
-    const bool again = cached && cached->stamp == packed.stamp;
-    if (again || every.count > kListedOnceNames) {
-      value->listings.store(*id, packed.stamp, names.get(), every.count, files);
+    const bool again = cached && cached->stamp == stamp;
+    if (again || count > kListedOnceNames) {
+      value->listings.store(*id, stamp, names.get(), count, files);
       return cut_listing(names.get(), files);
     }
-    value->listings.store(*id, packed.stamp, nullptr, 0, files);
+    value->listings.store(*id, stamp, nullptr, 0, files);
   }
-  return split_listing(std::move(names), files, every.count);
+  return split_listing(std::move(names), files, count);
 }
 
 PyResult<OwnedRef> fs_remove(PyObject* self, const BoundArguments<2>& arguments) {

@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "fs/file_system.h"
@@ -18,6 +19,7 @@ struct PyFsValue {
 
   std::shared_ptr<fs::FileSystem> fs;  // shared with terminals and file handles
   ListingCache listings;               // of this object's listdir calls
+  fs::PackedListing listing_room;      // memory for the next listing's names
 };
 
 // Converts an argument that must be a PyFs (TypeError "argument '<name>':

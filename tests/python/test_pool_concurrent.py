@@ -108,14 +108,15 @@ def test_a_holder_past_its_process_limit_is_refused_while_others_and_the_pool_wo
         assert b"B42YSTANDER" in run(bystander.spawn(), "echo B$((6*7))YSTANDER")
         fresh = pool.allocate()
         assert b"F42RESH" in run(fresh.spawn(), "echo F$((6*7))RESH")
-        # (An emulated child may die of the emulator's thread not starting.)
-        assert len(live_processes(uid)) >= forked - (0 if tasks == 1 else 8)
+        # Under emulation a child may die of the emulator's thread not
+        # starting, the more often the busier the machine.
+        lost = 0 if tasks == 1 else forked // 5
+        assert len(live_processes(uid)) >= forked - lost
 
         # Released, the account keeps its stray processes until the sweep.
         del session, attacker
         collect()
-        # (An emulated child may die of the emulator's thread not starting.)
-        assert len(live_processes(uid)) >= forked - (0 if tasks == 1 else 8)
+        assert len(live_processes(uid)) >= forked - lost
         again = pool.allocate()
         assert again.uid() == uid
         assert live_processes(uid) == []
@@ -130,16 +131,20 @@ def test_a_write_race_in_a_home_fails_allocations_only_while_it_lasts():
     victim, attacker = pool.allocate(), pool.allocate()
     victim_uid, attacker_uid = victim.uid(), attacker.uid()
     # The victim's holder opens a folder of its home to everyone; the other
-    # account starts three loops that each put their own file back the
-    # moment it is gone, then adds so many files that removing the folder
-    # takes a while. The loops' files, the oldest, go first, and are back
+    # account adds so many files that removing the folder takes a while,
+    # and three loops before them and three after them that each put their
+    # own file back the moment it is gone. Whichever end of the listing the
+    # removal starts from, three of the loops' files go first and are back
     # long before the removal ends, natively or under CPU emulation.
     run(victim.spawn(), "chmod 755 ~; mkdir -m 777 open")
     writers = attacker.spawn()
-    loops = " ".join("while :; do : > w%d; done 2>/dev/null &" % k for k in range(3))
-    run(writers, "cd %s/open; %s until [ -e w0 -a -e w1 -a -e w2 ]; do sleep 0.1; done;"
-                 " touch f{0..19999}" % (victim.home(), loops))
-    assert wait_for(lambda: len(os.listdir(os.path.join(victim.home(), "open"))) == 20003)
+
+    def loops(prefix):
+        started = " ".join("while :; do : > %s%d; done 2>/dev/null &" % (prefix, k) for k in range(3))
+        return "%s until [ -e %s0 -a -e %s1 -a -e %s2 ]; do sleep 0.1; done;" % ((started,) + (prefix,) * 3)
+
+    run(writers, "cd %s/open; %s touch f{0..19999}; %s" % (victim.home(), loops("a"), loops("z")))
+    assert wait_for(lambda: len(os.listdir(os.path.join(victim.home(), "open"))) == 20006)
     del victim
     collect()
 

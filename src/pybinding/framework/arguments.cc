@@ -1,5 +1,6 @@
 #include "pybinding/framework/arguments.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -134,6 +135,11 @@ PyResult<void> bind_into(const Callee& callee, std::span<const Parameter> parame
 PyResult<void> bind_with_dict(const Callee& callee, std::span<const Parameter> parameters,
                               std::span<PyObject* const> positional, PyObject* kwargs,
                               std::span<PyObject*> bound) {
+  if ((kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) && positional.size() == parameters.size()) {
+    // Every parameter given in order, the common call: nothing to check.
+    std::copy(positional.begin(), positional.end(), bound.begin());
+    return {};
+  }
   SANDRIG_TRY(bind_positional(callee, parameters, positional, bound));
   if (kwargs != nullptr) {
     Py_ssize_t position = 0;
