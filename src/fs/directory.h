@@ -52,6 +52,10 @@ class Directory {
   }
   // The entry ids in creation order.
   std::vector<InodeId> children() const;
+  // The entry ids in creation order with kHole where an entry was removed,
+  // for a loop that keeps its state in registers, which a callback's
+  // captures would keep in memory.
+  std::span<const InodeId> slots_with_holes() const { return slots(); }
 
   // True once the directory has an index; lookups then use find_indexed().
   bool is_indexed() const { return !is_inline() && heap_.index != nullptr; }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/debug_writer.h"
+#include "common/try.h"
 #include "fs/error.h"
 #include "fs/file_handle_type.h"
 #include "fs/inode_id.h"
@@ -82,11 +83,18 @@ class FileSystem {
   // of an earlier listing that had that stamp.
   IoResult<std::optional<PackedListing>> ls_packed(InodeId id,
                                                    std::optional<std::uint64_t> seen) const;
-  // ls_packed() into `listing`, whose texts' memory is reused (a caller
-  // that lists often keeps one); false, with `listing` untouched, when the
-  // stamp is still `seen`.
-  IoResult<bool> ls_packed_into(InodeId id, std::optional<std::uint64_t> seen,
-                                PackedListing& listing) const;
+  // ls_packed() of the directory `path` leads to (resolved as by
+  // get_inode_by_path_raw), in one walk, into `listing`, whose texts'
+  // memory is reused (a caller that lists often keeps one). The
+  // directory's id goes to `id`, and `seen_of(id)` gives the stamp the
+  // caller saw; false, with `listing` untouched, when it is still that.
+  template <typename SeenOf>
+  IoResult<bool> ls_packed_at(std::string_view path, SeenOf&& seen_of, InodeId& id,
+                              PackedListing& listing) const {
+    const EntryGuard entry = SANDRIG_TRY(walk(path));
+    id = entry->id();
+    return pack_entries(*entry, seen_of(id), listing);
+  }
 
   // Opens the file `id` (links followed) with a share of its lock.
   static IoResult<FileHandle> open_raw(std::shared_ptr<FileSystem> fs, InodeId id,
@@ -161,6 +169,9 @@ class FileSystem {
   // missing entry was met.
   template <typename Visit>
   bool visit_listed(const Directory& directory, Visit&& visit) const;
+  // ls_packed() of `node`, whose entry the caller holds, into `listing`.
+  IoResult<bool> pack_entries(const INode& node, std::optional<std::uint64_t> seen,
+                              PackedListing& listing) const;
   // Packs the entries of `directory`, whose payload the caller read-locks,
   // into `listing` (its texts, counts and stability). Never inlined: its
   // loop, run for every entry, then has the registers to itself.

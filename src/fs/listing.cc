@@ -13,51 +13,45 @@
 namespace sandrig::fs {
 namespace {
 
-// Appends names to a PackedNames. While it writes, the text's size is its
-// whole room and a cursor marks the end of what is written, so a name costs
-// one bounds check and one copy; a short name is copied as a block of fixed
-// size (see SmallString::copy_to). The text holds the names once finish()
-// cut it to what was written. Without a destructor, so that its cursor can
-// live in a register: a listing that fails part-way is dropped whole.
-class Packer {
- public:
-  Packer(PackedNames& names, std::size_t room) : names_(names) {
-    if (room > 0) grow(room);
-  }
-  Packer(const Packer&) = delete;
-  Packer& operator=(const Packer&) = delete;
-
-  // Cuts the text to the names written.
-  void finish() { names_.text.resize(written()); }
-
-  void add(const INode& node) {
-    const std::size_t size = node.name_size();
-    if (static_cast<std::size_t>(end_ - cursor_) < std::max(size, SmallString::kInlineCapacity) + 1) {
-      grow(size + SmallString::kInlineCapacity + 1);
-    }
-    node.copy_name(cursor_);
-    cursor_[size] = '/';
-    cursor_ += size + 1;
-    ++names_.count;
-  }
-
- private:
-  std::size_t written() const {
-    return cursor_ == nullptr ? 0 : static_cast<std::size_t>(cursor_ - names_.text.data());
-  }
-  // Makes room for at least `room` more bytes, doubling the text.
-  void grow(std::size_t room) {
-    const std::size_t used = written();
-    const std::size_t size = std::max(used + room, 2 * names_.text.size());
-    names_.text.resize_and_overwrite(size, [](char*, std::size_t all) { return all; });
-    cursor_ = names_.text.data() + used;
-    end_ = names_.text.data() + size;
-  }
-
-  PackedNames& names_;
-  char* cursor_ = nullptr;
-  char* end_ = nullptr;
+// Where the next name of a PackedNames goes while a listing is packed.
+// Meanwhile the text's size is its whole room, so a name costs one bounds
+// check and one copy; a short name is copied as a block of fixed size (see
+// SmallString::copy_to). Two pointers handed around by value, so that it
+// stays in registers; a listing that fails part-way is dropped whole.
+struct NameCursor {
+  char* at = nullptr;
+  char* end = nullptr;
 };
+
+// `cursor` with room for at least `room` more bytes of `names`, whose text
+// at least doubles.
+NameCursor grown(PackedNames& names, NameCursor cursor, std::size_t room) {
+  const std::size_t used = cursor.at == nullptr ? 0 : static_cast<std::size_t>(cursor.at - names.text.data());
+  const std::size_t size = std::max(used + room, 2 * names.text.size());
+  names.text.resize_and_overwrite(size, [](char*, std::size_t all) { return all; });
+  return {names.text.data() + used, names.text.data() + size};
+}
+
+// Appends the name of `node` to `names` at `cursor`, counted in `count`.
+// Always inlined: its calls in the listing loop are the loop.
+[[gnu::always_inline]] inline void pack(PackedNames& names, NameCursor& cursor,
+                                        std::uint32_t& count, const INode& node) {
+  const std::size_t size = node.name_size();
+  // Room for the copy of a fixed size and the '/' after any name: one
+  // test, where the exact room takes two.
+  const std::size_t room = size + SmallString::kInlineCapacity + 1;
+  if (static_cast<std::size_t>(cursor.end - cursor.at) < room) cursor = grown(names, cursor, room);
+  node.copy_name(cursor.at);
+  cursor.at[size] = '/';
+  cursor.at += size + 1;
+  ++count;
+}
+
+// Cuts the text of `names` to what `cursor` wrote, `count` names.
+void finish(PackedNames& names, NameCursor cursor, std::uint32_t count) {
+  names.text.resize(cursor.at == nullptr ? 0 : static_cast<std::size_t>(cursor.at - names.text.data()));
+  names.count = count;
+}
 
 }  // namespace
 
@@ -99,15 +93,15 @@ IoResult<Listing> FileSystem::ls_raw(InodeId id) const {
 
 IoResult<std::optional<PackedListing>> FileSystem::ls_packed(
     InodeId id, std::optional<std::uint64_t> seen) const {
+  const EntryGuard entry = SANDRIG_TRY(resolve(id));
   PackedListing listing;
-  if (!SANDRIG_TRY(ls_packed_into(id, seen, listing))) return std::nullopt;
+  if (!SANDRIG_TRY(pack_entries(*entry, seen, listing))) return std::nullopt;
   return listing;
 }
 
-IoResult<bool> FileSystem::ls_packed_into(InodeId id, std::optional<std::uint64_t> seen,
-                                          PackedListing& listing) const {
-  auto entry = SANDRIG_TRY(resolve(id));
-  const ReadGuard<INodeKind> data = entry->read();  // as in ls_raw
+IoResult<bool> FileSystem::pack_entries(const INode& node, std::optional<std::uint64_t> seen,
+                                        PackedListing& listing) const {
+  const ReadGuard<INodeKind> data = node.read();  // as in ls_raw
   const Directory* directory = data->as_directory();
   if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
   if (seen == directory->stamp()) return false;
@@ -122,19 +116,37 @@ IoResult<bool> FileSystem::ls_packed_into(InodeId id, std::optional<std::uint64_
 
 void FileSystem::pack_listed(const Directory& directory, PackedListing& listing) const {
   // Most names are short: one reservation usually holds the files' text.
-  Packer files(listing.files, directory.size() * 16);
-  Packer directories(listing.directories, 0);
-  listing.stable = visit_listed(directory, [&](const INode& node) {
-    // Two calls rather than one on a chosen packer: each packer's cursor
-    // then stays in a register.
-    if (node.tag() == INodeTag::Directory) {
-      directories.add(node);
-    } else {
-      files.add(node);
+  NameCursor files = grown(listing.files, {}, directory.size() * 16);
+  NameCursor directories;
+  std::uint32_t file_count = 0;
+  std::uint32_t directory_count = 0;
+  bool stable = true;
+  // visit_listed() written out: this loop runs for every entry of every
+  // listing, and its cursors stay in registers only without a callback.
+  for (const InodeId child : directory.slots_with_holes()) {
+    if (child == Directory::kHole) continue;
+    const INode* node = inodes_.peek(child);
+    if (node != nullptr && node->tag() == INodeTag::File) [[likely]] {
+      pack(listing.files, files, file_count, *node);
+      continue;
     }
-  });
-  files.finish();
-  directories.finish();
+    if (node != nullptr && node->tag() == INodeTag::Directory) {
+      pack(listing.directories, directories, directory_count, *node);
+      continue;
+    }
+    stable = false;
+    if (node == nullptr) continue;
+    if (IoResult<EntryGuard> target = resolve(child)) {  // listed as what the link leads to
+      if ((*target)->tag() == INodeTag::Directory) {
+        pack(listing.directories, directories, directory_count, **target);
+      } else {
+        pack(listing.files, files, file_count, **target);
+      }
+    }
+  }
+  listing.stable = stable;
+  finish(listing.files, files, file_count);
+  finish(listing.directories, directories, directory_count);
 }
 
 }  // namespace sandrig::fs

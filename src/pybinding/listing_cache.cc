@@ -62,9 +62,17 @@ void ListingCache::evict_one() {
   drop(entries_[hand_]);
 }
 
+void ListingCache::mark(fs::InodeId id, std::uint64_t stamp) {
+  marks_[home(id) % kMarks] = Mark{id, stamp};
+}
+
+bool ListingCache::marked(fs::InodeId id, std::uint64_t stamp) const {
+  const Mark& mark = marks_[home(id) % kMarks];
+  return mark.id == id && mark.stamp == stamp;
+}
+
 void ListingCache::store(fs::InodeId id, std::uint64_t stamp, PyObject* names,
                          std::size_t count, std::size_t files) {
-  if (names == nullptr) count = 0;
   if (count > kMaxNames) {
     if (Entry* stale = entry_of(id)) drop(*stale);
     return;

@@ -18,9 +18,9 @@ namespace sandrig::py {
 // list of every name, the files first, then the directories (the list from
 // which listdir cuts its two), valid while its directory's stamp (see
 // fs::Directory::stamp()) is the one stored with it: listing an unchanged
-// directory again cuts two lists instead of building every name. A
-// listing may also be kept without its list, as a mark that the directory
-// was listed once at that stamp (see listdir). At most kSlots listings and
+// directory again cuts two lists instead of building every name. Apart
+// from them, marks note that a directory was listed at a stamp without
+// its list being kept (see listdir). At most kSlots listings and
 // kMaxNames names in all; one not used since the clock hand last passed it
 // makes room (second chance: a full cache of listings never asked for
 // again evicts in O(1), without a search for the oldest). Listings are
@@ -33,8 +33,7 @@ class ListingCache {
   static constexpr std::size_t kMaxNames = 16384;
 
   // A cached listing: the stamp it was taken at, a new reference to its
-  // list of names (null for a mark), and how many of them (the first ones)
-  // are files.
+  // list of names, and how many of them (the first ones) are files.
   struct Hit {
     std::uint64_t stamp;
     OwnedRef names;
@@ -44,17 +43,29 @@ class ListingCache {
   // The cached listing of the directory `id`, if any; counts as a use.
   std::optional<Hit> find(fs::InodeId id);
   // Keeps the list `names` (`count` names, a reference taken; it must
-  // never change; null keeps a mark of no names), the first `files` of
+  // never change), the first `files` of
   // them files, as the listing of `id` at `stamp`, in place of an older
   // one; a listing larger than kMaxNames is not kept (nor the older).
   void store(fs::InodeId id, std::uint64_t stamp, PyObject* names, std::size_t count,
              std::size_t files);
+  // Notes that the directory `id` was listed at `stamp` without its list
+  // being kept. Marks are a direct-mapped table of kMarks: a mark takes
+  // the place of whichever older one shares it, at the cost of a store.
+  void mark(fs::InodeId id, std::uint64_t stamp);
+  // True when the mark of `id` is still there and holds `stamp`.
+  bool marked(fs::InodeId id, std::uint64_t stamp) const;
 
  private:
   // Twice the slots: probes stay short.
   static constexpr std::size_t kIndexBits = 7;
   static constexpr std::size_t kIndexSize = std::size_t{1} << kIndexBits;
   static_assert(kIndexSize >= 2 * kSlots && kSlots < 255);
+  static constexpr std::size_t kMarks = 64;
+
+  struct Mark {
+    fs::InodeId id = ~fs::InodeId{0};  // no directory's
+    std::uint64_t stamp = 0;
+  };
 
   struct Entry {
     fs::InodeId id;
@@ -81,6 +92,7 @@ class ListingCache {
   // 1 + the place in entries_ of each listing, 0 for an empty bucket;
   // linear probing, deletion by backward shift.
   std::array<std::uint8_t, kIndexSize> index_{};
+  std::array<Mark, kMarks> marks_{};
   std::size_t names_ = 0;  // over all entries
   std::size_t hand_ = 0;   // the next entry evict_one() looks at
 };

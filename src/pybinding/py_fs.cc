@@ -102,17 +102,18 @@ PyResult<OwnedRef> split_listing(OwnedRef names, std::size_t files, std::size_t 
 PyResult<OwnedRef> fs_listdir(PyObject* self, const BoundArguments<1>& arguments) {
   PyFsValue* value = SANDRIG_TRY(self_value<PyFsValue>(self, ClassId::PyFs));
   std::string_view path = SANDRIG_TRY(text_argument(arguments[0], "path"));
-  auto id = value->fs->get_inode_by_path_raw(path);
-  if (!id) return raise_io_error(id.error());
   // The cached list is held here: building objects below may run code
   // that lists again and replaces it.
-  std::optional<ListingCache::Hit> cached = value->listings.find(*id);
-  const bool kept = cached && cached->names;
+  std::optional<ListingCache::Hit> cached;
+  const auto seen_of = [&](fs::InodeId directory) -> std::optional<std::uint64_t> {
+    cached = value->listings.find(directory);
+    return cached ? std::optional(cached->stamp) : std::nullopt;
+  };
   // Taken out while in use: a listing run by code that building objects
   // below may start finds none and makes its own.
   fs::PackedListing packed = std::move(value->listing_room);
-  auto changed = value->fs->ls_packed_into(
-      *id, kept ? std::optional(cached->stamp) : std::nullopt, packed);
+  fs::InodeId id = 0;
+  auto changed = value->fs->ls_packed_at(path, seen_of, id, packed);
   if (!changed) return raise_io_error(changed.error());
   if (!*changed) {  // unchanged
     value->listing_room = std::move(packed);
@@ -140,12 +141,11 @@ PyResult<OwnedRef> fs_listdir(PyObject* self, const BoundArguments<1>& arguments
     // that lists a small directory again pays one more building of it. A
     // large listing is kept at once: building it again would cost more
     // than every cut it saves.
-    const bool again = cached && cached->stamp == stamp;
-    if (again || count > kListedOnceNames) {
-      value->listings.store(*id, stamp, names.get(), count, files);
+    if (value->listings.marked(id, stamp) || count > kListedOnceNames) {
+      value->listings.store(id, stamp, names.get(), count, files);
       return cut_listing(names.get(), files);
     }
-    value->listings.store(*id, stamp, nullptr, 0, files);
+    value->listings.mark(id, stamp);
   }
   return split_listing(std::move(names), files, count);
 }
