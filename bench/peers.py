@@ -17,6 +17,7 @@ Memory per empty file is measured in a fresh process per backend.
 
 import argparse
 import gc
+import importlib.util
 import json
 import os
 import platform
@@ -24,6 +25,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import sysconfig
 import tempfile
 import time
 
@@ -255,7 +257,14 @@ def w6_deep(backend):
     return time.perf_counter() - start
 
 
-def w3c_cold_list(backend):
+def list_each(listdir, dirs):
+    for d in dirs:
+        listdir(d)
+
+
+def w3c_cold_list(backend, floor=None):
+    """The time of W3c, and with `floor` that of its listdir on the same
+    paths, timed right after."""
     top = backend.root + "/cold"
     backend.mkdir(top)
     mkdir, touch = backend.mkdir, backend.touch
@@ -264,11 +273,31 @@ def w3c_cold_list(backend):
         mkdir(d)
         for f in range(COLD_FILES):
             touch(f"{d}/f{f}")
-    listdir = backend.listdir
-    start = time.perf_counter()
-    for d in dirs:
-        listdir(d)
-    return time.perf_counter() - start
+    own = timed(list_each, backend.listdir, dirs)
+    return own, None if floor is None else timed(list_each, floor.listdir, dirs)
+
+
+def build_floor():
+    """bench/listing_floor.c built for this interpreter and imported, or
+    None (with the reason on standard error) where it cannot be built."""
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "listing_floor.c")
+    build = tempfile.mkdtemp(prefix="sandrig-floor-")
+    target = os.path.join(build, "listing_floor" + sysconfig.get_config_var("EXT_SUFFIX"))
+    compiler = (sysconfig.get_config_var("CC") or "cc").split()[0]
+    command = [compiler, "-O2", "-shared", "-fPIC", "-I", sysconfig.get_paths()["include"],
+               source, "-o", target]
+    try:
+        subprocess.run(command, check=True, capture_output=True, text=True)
+        spec = importlib.util.spec_from_file_location("listing_floor", target)
+        module = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(module)  # loaded: the file may go
+        return module
+    except (OSError, subprocess.CalledProcessError) as failure:
+        print(f"no listing floor: {' '.join(command)}: {getattr(failure, 'stderr', failure)}",
+              file=sys.stderr)
+        return None
+    finally:
+        shutil.rmtree(build, ignore_errors=True)
 
 
 def w6c_cold_deep(backend):
@@ -305,8 +334,9 @@ ROWS = [
 ]
 
 
-def run_once(backend_class, only):
-    """The times of one backend on a fresh instance, in seconds per row."""
+def run_once(backend_class, only, floor=None):
+    """The times of one backend on a fresh instance, in seconds per row;
+    sandrig's include the listing floor's beside W3c, given `floor`."""
     backend = backend_class()
     times = {}
     try:
@@ -320,7 +350,10 @@ def run_once(backend_class, only):
         if "W3" in only:
             times["W3"] = timed(w3_list, backend, dirs)
         if "W3c" in only:
-            times["W3c"] = w3c_cold_list(backend)
+            times["W3c"], floor_time = w3c_cold_list(
+                backend, floor if backend_class is Sandrig else None)
+            if floor_time is not None:
+                times["W3c floor"] = floor_time
         if "W4" in only:
             times["W4"] = timed(backend.rmtree, top)
         if "W5" in only:
@@ -394,6 +427,7 @@ def main():
         f"{args.pyfakefs_repeats}), {os.cpu_count()} cores, {started}")
     results = {"interpreter": interpreter, "date": started, "repeats": args.repeats,
                "cores": os.cpu_count(), "rows": []}
+    floor = build_floor() if "W3c" in only else None
     runs = {b.name: [] for b in BACKENDS}
     for repeat in range(args.repeats + 1):
         order = BACKENDS[repeat % len(BACKENDS):] + BACKENDS[:repeat % len(BACKENDS)]
@@ -402,7 +436,7 @@ def main():
             # measured rounds only, its ratios against those same rounds.
             if backend is Pyfakefs and not 0 < repeat <= args.pyfakefs_repeats:
                 continue
-            times = run_once(backend, only)
+            times = run_once(backend, only, floor)
             if repeat > 0:  # the first round warms up caches and the JIT
                 runs[backend.name].append(times)
     os.dup2(table_out.fileno(), 1)
@@ -426,6 +460,18 @@ def main():
             row["peers"][peer] = {"ms": statistics.median(theirs) * 1e3, "ratio": ratio}
         say("| " + " | ".join(cells) + " |")
         results["rows"].append(row)
+    if floor is not None:
+        own = [r["W3c"] for r in runs["sandrig"]]
+        theirs = [r["W3c floor"] for r in runs["sandrig"]]
+        ratio = statistics.median(o / t for o, t in zip(own, theirs))
+        say(f"W3c against the floor of the C API (bench/listing_floor.c, a bare extension "
+            f"of the same call shape, timed on the same paths right after): sandrig "
+            f"{statistics.median(own) / COLD_DIRS * 1e6:.2f} us, floor "
+            f"{statistics.median(theirs) / COLD_DIRS * 1e6:.2f} us a listing: "
+            f"{ratio:.2f}x the floor")
+        results["w3c_floor"] = {"sandrig_us": statistics.median(own) / COLD_DIRS * 1e6,
+                                "floor_us": statistics.median(theirs) / COLD_DIRS * 1e6,
+                                "ratio": ratio}
     if args.json:
         with open(args.json, "w") as out:
             json.dump(results, out, indent=1)

@@ -41,7 +41,7 @@ IoResult<InodeId> FileSystem::create_inode(InodeId parent, std::string name, INo
   if (out_of_memory) {
     // Thrown only now that the parent is unlocked, so it is not poisoned;
     // the node may have entered the table without being listed.
-    release_inode_id(id);
+    drop_unlisted(id);
     throw std::bad_alloc();
   }
   return linked;
@@ -70,15 +70,11 @@ IoResult<InodeId> FileSystem::link_new_node(const INode& parent, std::string_vie
   if (directory->is_removed()) return fail_with(IoErrorKind::InodeNotFound);
   const InodeId id = node->id();
   try {
-    directory->prepare_append([this](InodeId child) {
-      // Listed children stay alive while the directory is write-locked.
-      std::optional<EntryGuard> entry = inodes_.get(child);
-      return entry ? (*entry)->name() : std::string_view{};
-    });
-    const std::string_view stored_name = node->name();
-    // Inserted before it is listed, so a listed id always has its node.
+    directory->prepare_append();
+    const INode& listed = *node;
+    // Inserted before it is listed, so a listed node is always in the table.
     inodes_.insert(id, std::move(node));
-    directory->append(id, stored_name, take_stamp());
+    directory->append(listed, take_stamp());
   } catch (const std::bad_alloc&) {
     out_of_memory = true;
   }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/internal_failure.h"
+#include "fs/inode.h"
 
 namespace sandrig::fs {
 
@@ -38,7 +39,7 @@ Directory::~Directory() { release(); }
 void Directory::release() {
   if (!is_inline()) {
     std::unique_ptr<NameIndex> index(heap_.index);  // freed here
-    std::allocator<InodeId>().deallocate(heap_.ids, capacity());
+    std::allocator<const INode*>().deallocate(heap_.nodes, capacity());
   }
   capacity_bits_ = 0;
   size_ = 0;
@@ -48,8 +49,8 @@ void Directory::release() {
 std::vector<InodeId> Directory::children() const {
   std::vector<InodeId> ids;
   ids.reserve(size());
-  for_each_child([&ids](InodeId id) {
-    ids.push_back(id);
+  for_each_child([&ids](const INode& node) {
+    ids.push_back(node.id());
     return true;
   });
   return ids;
@@ -58,30 +59,30 @@ std::vector<InodeId> Directory::children() const {
 void Directory::grow(unsigned bits) {
   if (bits >= 32 || bits >= sizeof(std::size_t) * 8 - 4) fail("too many values for one array");
   const std::size_t count = std::size_t{1} << bits;
-  InodeId* fresh = std::allocator<InodeId>().allocate(count);
-  std::memcpy(static_cast<void*>(fresh), slots().data(), size_ * sizeof(InodeId));
+  const INode** fresh = std::allocator<const INode*>().allocate(count);
+  std::memcpy(static_cast<void*>(fresh), slots().data(), size_ * sizeof(const INode*));
   NameIndex* index = nullptr;
   if (!is_inline()) {
     index = heap_.index;
-    std::allocator<InodeId>().deallocate(heap_.ids, capacity());
+    std::allocator<const INode*>().deallocate(heap_.nodes, capacity());
   }
-  heap_.ids = fresh;
+  heap_.nodes = fresh;
   heap_.index = index;
   capacity_bits_ = static_cast<std::uint8_t>(bits);
 }
 
-void Directory::rebuild_index(const NameOf& name_of) {
+void Directory::rebuild_index() {
   auto index = std::make_unique<NameIndex>(NameIndex::bits_for(size() + 1));
-  const std::span<const InodeId> ids = slots();
-  for (std::uint32_t slot = 0; slot < ids.size(); ++slot) {
-    if (ids[slot] != kHole) index->insert(NameIndex::hash(name_of(ids[slot])), slot);
+  const std::span<const INode* const> nodes = slots();
+  for (std::uint32_t slot = 0; slot < nodes.size(); ++slot) {
+    if (nodes[slot] != nullptr) index->insert(NameIndex::hash(nodes[slot]->name()), slot);
   }
   index->holes = holes();
   std::unique_ptr<NameIndex> old(heap_.index);  // freed here
   heap_.index = index.release();
 }
 
-void Directory::prepare_append(const NameOf& name_of) {
+void Directory::prepare_append() {
   if (size_ + std::size_t{1} > capacity()) {
     // The first heap array is just one more than the inline slots hold:
     // most directories that spill stay small.
@@ -89,33 +90,33 @@ void Directory::prepare_append(const NameOf& name_of) {
     grow(bits);
   }
   if (is_indexed() ? !heap_.index->has_room() : size_ + std::size_t{1} >= kIndexThreshold) {
-    rebuild_index(name_of);
+    rebuild_index();
   }
 }
 
-void Directory::append(InodeId id, std::string_view name, std::uint64_t stamp) {
+void Directory::append(const INode& node, std::uint64_t stamp) {
   if (size_ >= capacity()) fail("append without room");
-  if (is_indexed()) heap_.index->insert(NameIndex::hash(name), size_);
-  slots().data()[size_] = id;  // slots() spans size_ entries: write past it
+  if (is_indexed()) heap_.index->insert(NameIndex::hash(node.name()), size_);
+  slots().data()[size_] = &node;  // slots() spans size_ entries: write past it
   ++size_;
   stamp_ = stamp;
 }
 
-void Directory::erase(InodeId id, std::string_view name, std::uint64_t stamp) {
+void Directory::erase(const INode& node, std::uint64_t stamp) {
   stamp_ = stamp;
   if (!is_indexed()) {
-    InodeId* first = slots().data();
-    InodeId* end = std::remove(first, first + size_, id);
+    const INode** first = slots().data();
+    const INode** end = std::remove(first, first + size_, &node);
     size_ = static_cast<std::uint32_t>(end - first);
     return;
   }
-  const std::span<InodeId> ids = slots();
-  const std::uint32_t hash = NameIndex::hash(name);
+  const std::span<const INode*> nodes = slots();
+  const std::uint32_t hash = NameIndex::hash(node.name());
   const std::optional<std::uint32_t> slot =
-      heap_.index->find(hash, [&](std::uint32_t at) { return ids[at] == id; });
+      heap_.index->find(hash, [&](std::uint32_t at) { return nodes[at] == &node; });
   if (!slot) return;
   heap_.index->erase(hash, *slot);
-  ids[*slot] = kHole;
+  nodes[*slot] = nullptr;
   ++heap_.index->holes;
   if (heap_.index->holes > size_ / 2) {
     try {
@@ -126,13 +127,22 @@ void Directory::erase(InodeId id, std::string_view name, std::uint64_t stamp) {
   }
 }
 
+bool Directory::replace(const INode& node, const INode& with, std::uint64_t stamp) {
+  const std::span<const INode*> nodes = slots();
+  const auto listed = std::find(nodes.begin(), nodes.end(), &node);
+  if (listed == nodes.end()) return false;
+  *listed = &with;  // the index keys by name, which both share
+  stamp_ = stamp;
+  return true;
+}
+
 void Directory::compact() {
-  const std::span<InodeId> ids = slots();
-  std::vector<std::uint32_t> moved_to(ids.size());
+  const std::span<const INode*> nodes = slots();
+  std::vector<std::uint32_t> moved_to(nodes.size());
   std::uint32_t kept = 0;
-  for (std::uint32_t slot = 0; slot < ids.size(); ++slot) {
+  for (std::uint32_t slot = 0; slot < nodes.size(); ++slot) {
     moved_to[slot] = kept;
-    if (ids[slot] != kHole) ids[kept++] = ids[slot];
+    if (nodes[slot] != nullptr) nodes[kept++] = nodes[slot];
   }
   size_ = kept;
   heap_.index->holes = 0;
@@ -141,8 +151,8 @@ void Directory::compact() {
 
 void Directory::write_debug(DebugWriter& out) const {
   out.begin_record("Directory").field("children").begin_sequence();
-  for_each_child([&out](InodeId id) {
-    out.item().number(id);
+  for_each_child([&out](const INode& node) {
+    out.item().number(node.id());
     return true;
   });
   out.end_sequence().end_record();

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -15,21 +14,28 @@
 
 namespace sandrig::fs {
 
-// The entries of a directory in creation order: up to 7 ids inside the
-// object, beyond that an array on the heap whose capacity doubles. Small
-// directories are searched and edited linearly; past kIndexThreshold
-// entries a name index (see NameIndex) makes lookup, creation and removal
-// O(1) on average. An indexed directory removes an entry by leaving a hole
-// in its place (the id kHole, never handed out) and squeezes the holes out
-// once they are half of the slots. Every change of the entries stores a
-// new stamp (see stamp()). 72 bytes in all: the index pointer shares the
-// inline storage, which is unused once the ids moved out.
+class INode;
+
+// The entries of a directory in creation order: up to 7 node pointers
+// inside the object, beyond that an array on the heap whose capacity
+// doubles. A listed node stays alive while it is listed (a removal erases
+// it here before the node table lets it go), so whoever holds the
+// directory's payload lock may read a listed node through its pointer
+// without looking its id up. Small directories are searched and edited
+// linearly; past kIndexThreshold entries a name index (see NameIndex)
+// makes lookup, creation and removal O(1) on average. An indexed directory
+// removes an entry by leaving a hole (null) in its place and squeezes the
+// holes out once they are half of the slots. Every change of the entries
+// stores a new stamp (see stamp()). 72 bytes in all: the index pointer
+// shares the inline storage, which is unused once the entries moved out.
 class Directory {
  public:
   // Entry count at which the name index is built.
   static constexpr std::size_t kIndexThreshold = 32;
-  // Gives the name of a listed entry, for building the index.
-  using NameOf = std::function<std::string_view(InodeId)>;
+  // How many entries ahead of its work a pass over the entries fetches
+  // their nodes: enough to overlap the memory latency of several, few
+  // enough that they stay cached until used.
+  static constexpr std::size_t kFetchAhead = 8;
 
   Directory() = default;
   Directory(Directory&& other) noexcept;
@@ -42,44 +48,46 @@ class Directory {
   std::size_t size() const { return size_ - holes(); }
   // True when the directory has no entry.
   bool empty() const { return size() == 0; }
-  // Calls `visit` with each entry id in creation order; stops early when
-  // `visit` returns false.
+  // Calls `visit` with each listed node in creation order; stops early
+  // when `visit` returns false.
   template <typename Visit>
   void for_each_child(Visit&& visit) const {
-    for (InodeId id : slots()) {
-      if (id != kHole && !visit(id)) return;
+    for (const INode* node : slots()) {
+      if (node != nullptr && !visit(*node)) return;
     }
   }
   // The entry ids in creation order.
   std::vector<InodeId> children() const;
-  // The entry ids in creation order with kHole where an entry was removed,
-  // for a loop that keeps its state in registers, which a callback's
-  // captures would keep in memory.
-  std::span<const InodeId> slots_with_holes() const { return slots(); }
+  // The listed nodes in creation order with null where an entry was
+  // removed, for a loop that keeps its state in registers, which a
+  // callback's captures would keep in memory.
+  std::span<const INode* const> slots_with_holes() const { return slots(); }
 
   // True once the directory has an index; lookups then use find_indexed().
   bool is_indexed() const { return !is_inline() && heap_.index != nullptr; }
-  // The id listed under `name`, for an indexed directory: `is_it(id)`
-  // confirms a candidate by the name of its node.
+  // The node listed under `name`, for an indexed directory, or null:
+  // `is_it(node)` confirms a candidate by the node's name.
   template <typename IsIt>
-  std::optional<InodeId> find_indexed(std::string_view name, IsIt&& is_it) const {
-    const std::span<const InodeId> ids = slots();
+  const INode* find_indexed(std::string_view name, IsIt&& is_it) const {
+    const std::span<const INode* const> nodes = slots();
     const std::optional<std::uint32_t> slot =
-        heap_.index->find(NameIndex::hash(name), [&](std::uint32_t at) { return is_it(ids[at]); });
-    if (!slot) return std::nullopt;
-    return ids[*slot];
+        heap_.index->find(NameIndex::hash(name), [&](std::uint32_t at) { return is_it(*nodes[at]); });
+    return slot ? nodes[*slot] : nullptr;
   }
 
   // Makes room for one more entry (and builds or rebuilds the index when
   // it is due), so that append() cannot fail; may throw bad_alloc,
   // changing nothing observable.
-  void prepare_append(const NameOf& name_of);
-  // Appends an entry named `name`, after prepare_append(); the directory
-  // takes `stamp` as its new stamp.
-  void append(InodeId id, std::string_view name, std::uint64_t stamp);
-  // Removes every occurrence of the entry `id` named `name`; the directory
-  // takes `stamp` as its new stamp.
-  void erase(InodeId id, std::string_view name, std::uint64_t stamp);
+  void prepare_append();
+  // Lists `node`, after prepare_append(); the directory takes `stamp` as
+  // its new stamp.
+  void append(const INode& node, std::uint64_t stamp);
+  // Removes every occurrence of `node`; the directory takes `stamp` as its
+  // new stamp.
+  void erase(const INode& node, std::uint64_t stamp);
+  // Lists `with` in the place of `node`, which keeps its name; false if
+  // `node` is not listed. The directory then takes `stamp` as its new stamp.
+  bool replace(const INode& node, const INode& with, std::uint64_t stamp);
   // Removes every entry at once and frees the heap storage (the seal
   // stays); the directory takes `stamp` as its new stamp.
   void clear(std::uint64_t stamp) {
@@ -98,11 +106,8 @@ class Directory {
   // Seals the directory for its removal.
   void mark_removed() { removed_ = true; }
 
-  // Writes `Directory { children: [1, 2] }`.
+  // Writes `Directory { children: [1, 2] }`, the entries' ids.
   void write_debug(DebugWriter& out) const;
-
-  // The id that marks the slot of a removed entry; never a node's id.
-  static constexpr InodeId kHole = ~InodeId{0};
 
  private:
   static constexpr std::size_t kInline = 7;
@@ -110,14 +115,14 @@ class Directory {
   bool is_inline() const { return capacity_bits_ == 0; }
   std::size_t capacity() const { return is_inline() ? kInline : std::size_t{1} << capacity_bits_; }
   std::uint32_t holes() const { return is_indexed() ? heap_.index->holes : 0; }
-  std::span<const InodeId> slots() const {
-    return {is_inline() ? inline_ : heap_.ids, size_};
+  std::span<const INode* const> slots() const {
+    return {is_inline() ? inline_ : heap_.nodes, size_};
   }
-  std::span<InodeId> slots() { return {is_inline() ? inline_ : heap_.ids, size_}; }
-  // Moves the ids to a heap array of 2^bits slots; may throw bad_alloc.
+  std::span<const INode*> slots() { return {is_inline() ? inline_ : heap_.nodes, size_}; }
+  // Moves the entries to a heap array of 2^bits slots; may throw bad_alloc.
   void grow(unsigned bits);
   // Builds a fresh index of every entry; may throw bad_alloc.
-  void rebuild_index(const NameOf& name_of);
+  void rebuild_index();
   // Drops the holes and renumbers the index.
   void compact();
   // Frees the heap storage and returns to the empty inline state.
@@ -128,11 +133,11 @@ class Directory {
   bool removed_ = false;
   std::uint64_t stamp_ = 0;
   struct Heap {
-    InodeId* ids;       // 2^capacity_bits_ slots
-    NameIndex* index;   // owned; null until the directory is large
+    const INode** nodes;  // 2^capacity_bits_ slots
+    NameIndex* index;     // owned; null until the directory is large
   };
   union {
-    InodeId inline_[kInline] = {};
+    const INode* inline_[kInline] = {};
     Heap heap_;
   };
 };

@@ -1,6 +1,7 @@
 #include "fs/file_system.h"
 
 #include <limits>
+#include <new>
 
 #include "common/internal_failure.h"
 #include "common/try.h"
@@ -62,11 +63,51 @@ IoResult<InodeId> FileSystem::get_inode_raw(InodeId id) const {
 }
 
 void FileSystem::release_inode_id(InodeId id) const {
-  std::unique_ptr<INode> taken = inodes_.remove(id);  // destroyed outside the shard's lock
+  std::unique_ptr<INode> taken = inodes_.remove(id);
+  if (taken == nullptr) return;
+  bool unlisted = false;
+  try {
+    unlisted = unlist_released(*taken);
+  } catch (const std::bad_alloc&) {
+    // Whether a directory lists it is unknown: it is kept.
+  }
+  if (unlisted) {
+    destroy(std::move(taken));
+  } else {
+    retire(std::move(taken));
+  }
+}
+
+void FileSystem::retire(std::unique_ptr<INode> node) const {
+  auto retired = retired_.lock();
+  try {
+    retired->push_back(std::move(node));
+  } catch (const std::bad_alloc&) {
+    (void)node.release();  // leaked rather than freed while a directory may list it
+  }
+}
+
+void FileSystem::drop_unlisted(InodeId id) const { destroy(inodes_.remove(id)); }
+
+void FileSystem::destroy(std::unique_ptr<INode> node) {
   // walk_names() stands on a directory by its payload lock alone: one that
   // reached this directory before its parent stopped listing it leaves
   // before the node goes. No other walk can reach it any more.
-  if (taken != nullptr && taken->tag() == INodeTag::Directory) taken->wait_for_readers();
+  if (node != nullptr && node->tag() == INodeTag::Directory) node->wait_for_readers();
+}
+
+bool FileSystem::unlist_released(const INode& node) const {
+  const std::optional<EntryGuard> parent = inodes_.get(node.parent());
+  if (!parent) return false;  // the root, or a parent released before it
+  // A link to the released id, which leads nowhere: listings skip it and
+  // lookups by its name fail, as for any entry missing from the table.
+  auto vanished = std::make_unique<INode>(node.id(), node.parent(), node.depth(), node.name(),
+                                          INodeKind::symlink(node.id()));
+  const WriteGuard<INodeKind> data = (*parent)->write();
+  Directory* directory = data->as_directory();
+  if (directory == nullptr || !directory->replace(node, *vanished, take_stamp())) return true;
+  retire(std::move(vanished));
+  return true;
 }
 
 void FileSystem::for_each_inode(const std::function<void(const INode&)>& visit) const {

@@ -8,8 +8,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/debug_writer.h"
+#include "common/mutex.h"
+#include "common/poisoned_lock.h"
 #include "common/try.h"
 #include "fs/error.h"
 #include "fs/file_handle_type.h"
@@ -46,7 +49,10 @@ class FileSystem {
   // Resolves an id, following links, to the node operations act on.
   IoResult<InodeId> get_inode_raw(InodeId id) const;
   // Takes a node out of the table and destroys it, once no walk stands on
-  // it; absent ids are ignored.
+  // it; absent ids are ignored. Its directory is expected to have let it
+  // go first; one that still lists it lists it as a vanished entry from
+  // then on, and a node whose directory cannot be told is kept (see
+  // retired_) instead of destroyed.
   void release_inode_id(InodeId id) const;
 
   // Resolves a path from the root (slashes or backslashes, ".", "..").
@@ -120,6 +126,17 @@ class FileSystem {
  private:
   friend class FileHandle;
 
+  // release_inode_id() of a node that no directory lists any more.
+  void drop_unlisted(InodeId id) const;
+  // Destroys `node`, out of the table and listed nowhere, once no walk
+  // stands on it.
+  static void destroy(std::unique_ptr<INode> node);
+  // Keeps `node` until the filesystem goes (see retired_).
+  void retire(std::unique_ptr<INode> node) const;
+  // Has the directory of `node`, released out of the table, list a
+  // vanished entry in its place, should it still list it; false when the
+  // directory cannot be found, so that whether it lists the node is unknown.
+  bool unlist_released(const INode& node) const;
   // Follows links from `id`; the entry guard of the node reached.
   IoResult<EntryGuard> resolve(InodeId id) const;
   IoResult<EntryGuard> resolve_link(const INode& link, std::size_t hops) const;
@@ -145,7 +162,7 @@ class FileSystem {
   // What find_listed() learnt about a name in a directory.
   struct Listed {
     const INode* node;  // the entry of that name, if found
-    bool decided;       // false if a link or a vanished entry was in the way
+    bool decided;       // false if a link was in the way
   };
   // The entry listed under `name` in a directory whose payload the caller
   // read-locks, found without taking entries; links are left undecided.
@@ -157,16 +174,15 @@ class FileSystem {
   // get_inode_by_path_raw names by id).
   IoResult<EntryGuard> walk(std::string_view path) const;
   // walk() for a path of names only, hand over hand on the directories'
-  // payload read locks, their entries peeked in the table (a listed node
-  // outlives the lock of its directory: see release_inode_id()); only the
-  // node reached takes its entry. Nothing for the root, or when a "..", a
-  // link, an entry missing from the table or a name below a non-directory
+  // payload read locks, their entries read through the directories (a
+  // listed node outlives the lock of its directory: see
+  // release_inode_id()); only the node reached takes its entry. Nothing
+  // for the root, or when a "..", a link or a name below a non-directory
   // is met: walk() then takes the guarded steps from the root.
   std::optional<IoResult<EntryGuard>> walk_names(std::string_view path) const;
   // Calls `visit(node)` for each entry of `directory`, whose payload the
-  // caller read-locks, in creation order, links followed; entries missing
-  // from the table (or dangling links) are skipped. False if a link or a
-  // missing entry was met.
+  // caller read-locks, in creation order, links followed; dangling links
+  // are skipped. False if a link was met.
   template <typename Visit>
   bool visit_listed(const Directory& directory, Visit&& visit) const;
   // ls_packed() of `node`, whose entry the caller holds, into `listing`.
@@ -203,6 +219,10 @@ class FileSystem {
   PathCache walked_;    // where recent deep walks of names led
   mutable std::atomic<InodeId> next_inode_id_{1};
   mutable std::atomic<std::uint64_t> next_stamp_{1};
+  // Nodes released while a directory may still list them (directories
+  // hold their entries by address), and the vanished entries listed in
+  // the place of released ones; kept until the filesystem goes.
+  mutable Mutex<std::vector<std::unique_ptr<INode>>> retired_{kPoisonedLock};
 };
 
 }  // namespace sandrig::fs

@@ -58,18 +58,14 @@ void finish(PackedNames& names, NameCursor cursor, std::uint32_t count) {
 template <typename Visit>
 bool FileSystem::visit_listed(const Directory& directory, Visit&& visit) const {
   bool stable = true;
-  directory.for_each_child([&](InodeId child) {
-    const INode* node = inodes_.peek(child);
-    if (node != nullptr && node->tag() != INodeTag::Symlink) [[likely]] {
-      visit(*node);
+  directory.for_each_child([&](const INode& node) {
+    if (node.tag() != INodeTag::Symlink) [[likely]] {
+      visit(node);
       return true;
     }
-    // A link is listed as what it leads to; an entry taken out of the
-    // table without being unlinked, or a dangling link, is skipped.
+    // A link is listed as what it leads to; a dangling link is skipped.
     stable = false;
-    if (node != nullptr) {
-      if (IoResult<EntryGuard> target = resolve(child)) visit(**target);
-    }
+    if (IoResult<EntryGuard> target = resolve(node.id())) visit(**target);
     return true;
   });
   return stable;
@@ -123,20 +119,28 @@ void FileSystem::pack_listed(const Directory& directory, PackedListing& listing)
   bool stable = true;
   // visit_listed() written out: this loop runs for every entry of every
   // listing, and its cursors stay in registers only without a callback.
-  for (const InodeId child : directory.slots_with_holes()) {
-    if (child == Directory::kHole) continue;
-    const INode* node = inodes_.peek(child);
-    if (node != nullptr && node->tag() == INodeTag::File) [[likely]] {
+  // The nodes lie apart in memory: fetching them ahead overlaps their
+  // latencies. A fetch never faults, so holes (null) are fetched too.
+  const std::span<const INode* const> slots = directory.slots_with_holes();
+  for (std::size_t at = 0; at < std::min(slots.size(), Directory::kFetchAhead); ++at) {
+    __builtin_prefetch(slots[at]);
+  }
+  for (std::size_t at = 0; at < slots.size(); ++at) {
+    if (at + Directory::kFetchAhead < slots.size()) {
+      __builtin_prefetch(slots[at + Directory::kFetchAhead]);
+    }
+    const INode* node = slots[at];
+    if (node == nullptr) continue;
+    if (node->tag() == INodeTag::File) [[likely]] {
       pack(listing.files, files, file_count, *node);
       continue;
     }
-    if (node != nullptr && node->tag() == INodeTag::Directory) {
+    if (node->tag() == INodeTag::Directory) {
       pack(listing.directories, directories, directory_count, *node);
       continue;
     }
     stable = false;
-    if (node == nullptr) continue;
-    if (IoResult<EntryGuard> target = resolve(child)) {  // listed as what the link leads to
+    if (IoResult<EntryGuard> target = resolve(node->id())) {  // listed as what the link leads to
       if ((*target)->tag() == INodeTag::Directory) {
         pack(listing.directories, directories, directory_count, **target);
       } else {

@@ -29,8 +29,7 @@ struct PackedListing {
   PackedNames directories;  // entries that are directories
   std::uint64_t stamp = 0;
   // True when the names follow from the stamp alone: no entry was a link
-  // (listed as what it leads to, which may change on its own) nor missing
-  // from the table.
+  // (listed as what it leads to, which may change on its own).
   bool stable = true;
 };
 

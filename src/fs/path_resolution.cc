@@ -27,7 +27,7 @@ IoResult<EntryGuard> FileSystem::take_listed(const INode* node) {
 IoResult<FileSystem::Found> FileSystem::search(const Directory& directory,
                                                std::string_view name) const {
   if (directory.empty()) return fail_with(IoErrorKind::InodeNotFound);
-  // Most names are decided by peeking; the entry is then taken while the
+  // Most names are decided without guards; the entry is then taken while the
   // directory, locked by the caller, still lists the node.
   if (const Listed listed = find_listed(directory, name); listed.decided) {
     EntryGuard entry = SANDRIG_TRY(take_listed(listed.node));
@@ -35,27 +35,28 @@ IoResult<FileSystem::Found> FileSystem::search(const Directory& directory,
     return Found{id, std::move(entry)};
   }
   std::optional<EntryGuard> kept;
+  // Every listed node is alive while the directory is locked; a link is
+  // compared by the name of what it leads to.
   if (directory.is_indexed()) {
-    // Every listed entry is in the table while the directory is locked.
-    const std::optional<InodeId> listed = directory.find_indexed(name, [&](InodeId child) {
-      IoResult<EntryGuard> entry = resolve(child);
+    const INode* listed = directory.find_indexed(name, [&](const INode& child) {
+      IoResult<EntryGuard> entry = resolve(child.id());
       if (!entry || (*entry)->name() != name) return false;
       kept = std::move(*entry);
       return true;
     });
-    if (!listed) return fail_with(IoErrorKind::InodeNotFound);
-    return Found{*listed, std::move(*kept)};
+    if (listed == nullptr) return fail_with(IoErrorKind::InodeNotFound);
+    return Found{listed->id(), std::move(*kept)};
   }
   std::optional<IoError> failure;
   InodeId listed = kRootId;
-  directory.for_each_child([&](InodeId child) {
-    IoResult<EntryGuard> entry = resolve(child);
+  directory.for_each_child([&](const INode& child) {
+    IoResult<EntryGuard> entry = resolve(child.id());
     if (!entry) {
       failure = entry.error();
       return false;
     }
     if ((*entry)->name() != name) return true;
-    listed = child;
+    listed = child.id();
     kept = std::move(*entry);
     return false;
   });
@@ -104,20 +105,19 @@ FileSystem::Listed FileSystem::find_listed(const Directory& directory,
   Listed result{nullptr, true};
   // Decides one candidate; a link is compared by its target's name in
   // search(), which needs guards.
-  const auto is_it = [&](InodeId child) {
-    const INode* node = inodes_.peek(child);
-    if (node == nullptr || node->tag() == INodeTag::Symlink) {
+  const auto is_it = [&](const INode& node) {
+    if (node.tag() == INodeTag::Symlink) {
       result.decided = false;
       return true;
     }
-    if (node->name() != name) return false;
-    result.node = node;
+    if (node.name() != name) return false;
+    result.node = &node;
     return true;
   };
   if (directory.is_indexed()) {
     (void)directory.find_indexed(name, is_it);
   } else {
-    directory.for_each_child([&](InodeId child) { return !is_it(child); });
+    directory.for_each_child([&](const INode& node) { return !is_it(node); });
   }
   if (!result.decided) result.node = nullptr;
   return result;

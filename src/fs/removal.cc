@@ -1,5 +1,4 @@
 // Removing nodes and whole trees, post-order.
-#include <array>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -12,10 +11,7 @@
 namespace sandrig::fs {
 namespace {
 
-// How many nodes ahead of its work a pass over a run of files fetches
-// them: enough to overlap the memory latency of several, few enough that
-// they stay cached until used.
-constexpr std::size_t kFetchAhead = 8;
+constexpr std::size_t kFetchAhead = Directory::kFetchAhead;
 
 }  // namespace
 
@@ -75,39 +71,28 @@ IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
     if (directory == nullptr) return fail_with(IoErrorKind::NotADirectory);
     // `children` is an earlier copy of the entries; those still listed
     // come in the same order, so one pass over the entries finds them.
-    // Each is looked up kFetchAhead entries before it is claimed, so that
-    // the fetches of several nodes overlap; a look-up is read-only, and
-    // valid for any node the held directory lists.
-    const auto claim = [&](const INode* node) {  // false to end the run
-      if (node == nullptr) {
-        failure = IoError(IoErrorKind::InodeNotFound);
-        return false;
-      }
-      if (node->tag() != INodeTag::File) return false;  // the general path removes it
-      if (!node->try_claim_file()) {
+    // Each node is fetched kFetchAhead entries before it is compared and
+    // claimed, so that the fetches of several nodes overlap.
+    const auto claim = [&](const INode& node) {  // false to end the run
+      if (node.tag() != INodeTag::File) return false;  // the general path removes it
+      if (!node.try_claim_file()) {
         failure = IoError(IoErrorKind::ResourceCurrentInUse);
         return false;
       }
-      claimed.push_back(node);
+      claimed.push_back(&node);
       return true;
     };
-    std::array<const INode*, kFetchAhead> looked_up{};  // by match number, modulo
+    const std::span<const INode* const> listed = directory->slots_with_holes();
     std::size_t matched = 0;
     bool stop = false;
-    directory->for_each_child([&](InodeId listed) {
-      if (listed != children[matched]) return true;  // not part of the run
-      const INode* node = inodes_.peek(listed);
-      if (node != nullptr) __builtin_prefetch(node, 1);
-      const std::size_t slot = matched % kFetchAhead;
-      if (matched >= kFetchAhead && !claim(looked_up[slot])) {
+    for (std::size_t at = 0; at < listed.size() && matched < children.size(); ++at) {
+      if (at + kFetchAhead < listed.size()) __builtin_prefetch(listed[at + kFetchAhead], 1);
+      if (listed[at] == nullptr || listed[at]->id() != children[matched]) continue;  // not part of the run
+      if (!claim(*listed[at])) {
         stop = true;
-        return false;
+        break;
       }
-      looked_up[slot] = node;
-      return ++matched < children.size();
-    });
-    for (std::size_t at = claimed.size(); !stop && at < matched; ++at) {
-      stop = !claim(looked_up[at % kFetchAhead]);
+      ++matched;
     }
     // The entry it stopped before was removed meanwhile.
     if (!stop && claimed.size() < children.size()) failure = IoError(IoErrorKind::InodeNotFound);
@@ -125,7 +110,7 @@ IoResult<std::size_t> FileSystem::unlink_files(InodeId dir,
         if (directory->size() == count) {
           directory->clear(stamp);
         } else {
-          for (const INode* file : claimed) directory->erase(file->id(), file->name(), stamp);
+          for (const INode* file : claimed) directory->erase(*file, stamp);
         }
       }
     }
@@ -169,12 +154,12 @@ IoResult<void> FileSystem::unlink(EntryGuard entry) const {
   {
     const WriteGuard<INodeKind> parent_data = parent->write();
     if (Directory* directory = parent_data->as_directory()) {
-      directory->erase(node.id(), node.name(), take_stamp());
+      directory->erase(node, take_stamp());
     }
   }
   const InodeId node_id = node.id();
   { EntryGuard released = std::move(entry); }  // the node's entry goes before the table removal
-  release_inode_id(node_id);
+  drop_unlisted(node_id);
   return {};
 }
 

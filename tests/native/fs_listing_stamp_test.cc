@@ -204,6 +204,44 @@ TEST(FsListingStamp, LinksAndVanishedEntriesMakeTheListingUnstable) {
   EXPECT_EQ(vanished.files.count, 0u);
 }
 
+// A node released while its directory still lists it (the unlinking was
+// skipped) is a vanished entry from then on, in a small and in an indexed
+// directory: never read through the directory again (the sanitized build
+// runs this too), its name free, the listing unstable.
+class FsReleasedWhileListed : public ::testing::TestWithParam<int> {};
+
+TEST_P(FsReleasedWhileListed, ListsAVanishedEntry) {
+  FileSystem fs;
+  ASSERT_TRUE(fs.mkdir("/d"));
+  ASSERT_TRUE(fs.mkdir("/d/sub"));
+  ASSERT_TRUE(fs.touch("/d/sub/x"));
+  std::vector<std::string> kept;
+  for (int n = 0; n < GetParam(); ++n) {
+    ASSERT_TRUE(fs.touch("/d/f" + std::to_string(n)));
+    if (n != 1) kept.push_back("f" + std::to_string(n));
+  }
+  const InodeId d = id_of(fs, "/d");
+  const std::uint64_t before = full_listing(fs, d).stamp;
+  fs.release_inode_id(id_of(fs, "/d/f1"));
+  fs.release_inode_id(id_of(fs, "/d/sub"));
+  const PackedListing after = full_listing(fs, d);
+  EXPECT_NE(after.stamp, before);
+  EXPECT_FALSE(after.stable);
+  EXPECT_EQ(unpack(after.files), kept);
+  EXPECT_EQ(after.directories.count, 0u);
+  EXPECT_EQ(fs.ls_raw(d).value().files, kept);
+  for (const char* gone : {"/d/f1", "/d/sub", "/d/sub/x"}) {
+    EXPECT_EQ(fs.get_inode_by_path_raw(gone).error(), IoErrorKind::InodeNotFound) << gone;
+  }
+  EXPECT_TRUE(fs.touch("/d/f1"));
+  fs.release_inode_id(d);  // listed by the root, and listing the released entries
+  EXPECT_EQ(fs.get_inode_by_path_raw("/d/f0").error(), IoErrorKind::InodeNotFound);
+  EXPECT_TRUE(fs.ls_raw(kRootId).value().directories.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(SmallAndIndexed, FsReleasedWhileListed,
+                         ::testing::Values(3, int{Directory::kIndexThreshold} + 8));
+
 // A listing and its stamp are read under one lock: two listings with the
 // same stamp hold the same names, while a writer changes the directory.
 TEST(FsListingStamp, OneStampOneListingUnderConcurrentChanges) {

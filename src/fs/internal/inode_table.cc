@@ -8,6 +8,13 @@
 #include "common/internal_failure.h"
 
 namespace sandrig::fs {
+namespace {
+
+// 2^64 / golden ratio: consecutive ids land far apart.
+constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
+
+}  // namespace
+
 INodeTable::~INodeTable() {
   for (Shard& shard : shards_) {
     const std::size_t buckets = shard.bucket_bits == 0 ? 0 : std::size_t{1} << shard.bucket_bits;
@@ -17,10 +24,35 @@ INodeTable::~INodeTable() {
   }
 }
 
+std::uint64_t INodeTable::mix(InodeId id) { return id * kGolden; }
+
+INodeTable::Bucket INodeTable::tag_of(InodeId id) {
+  if constexpr (kTagBits == 0) {
+    return 0;
+  } else {
+    return static_cast<Bucket>(spread(id) >> (64 - kTagBits)) << kAddressBits;
+  }
+}
+
+INode* INodeTable::node_of(Bucket bucket) {
+  return reinterpret_cast<INode*>(bucket & kAddressMask);
+}
+
 INodeTable::Bucket INodeTable::bucket_of(INode* node) {
   const auto address = reinterpret_cast<Bucket>(node);
   if ((address & ~kAddressMask) != 0) fail("a node's address leaves no room for its tag");
   return address | tag_of(node->id());
+}
+
+std::size_t INodeTable::shard_index(InodeId id) {
+  return static_cast<std::size_t>(mix(id) >> (64 - kShardBits));
+}
+
+INodeTable::Shard& INodeTable::shard_of(InodeId id) const { return shards_[shard_index(id)]; }
+
+std::size_t INodeTable::home(const Shard& shard, InodeId id) {
+  // The bits just below the shard's: independent of the shard choice.
+  return static_cast<std::size_t>(spread(id) >> (64 - shard.bucket_bits));
 }
 
 std::size_t INodeTable::home_of(const Shard& shard, Bucket bucket) {
@@ -32,6 +64,19 @@ std::size_t INodeTable::home_of(const Shard& shard, Bucket bucket) {
     }
   }
   return home(shard, node_of(bucket)->id());
+}
+
+std::optional<std::size_t> INodeTable::find(const Shard& shard, InodeId id) {
+  if (shard.count == 0) return std::nullopt;
+  const std::size_t mask = (std::size_t{1} << shard.bucket_bits) - 1;
+  const Bucket tag = tag_of(id);
+  for (std::size_t at = home(shard, id);; at = (at + 1) & mask) {
+    const Bucket bucket = shard.buckets[at];
+    if (bucket == 0) return std::nullopt;
+    if ((bucket & ~kAddressMask) == tag && node_of(bucket)->id() == id) {
+      return at;
+    }
+  }
 }
 
 void INodeTable::erase_at(Shard& shard, std::size_t at) {
@@ -90,6 +135,7 @@ std::optional<EntryGuard> INodeTable::get(InodeId id) const {
     std::this_thread::yield();
   }
 }
+
 
 void INodeTable::reserve(InodeId id) const {
   Shard& shard = shard_of(id);

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <utility>
@@ -64,11 +63,6 @@ class INodeTable {
 
   // A guard on the entry `id`, or nothing if absent.
   std::optional<EntryGuard> get(InodeId id) const;
-  // The node `id` without taking its entry, or null if absent. Only for a
-  // caller that holds the payload lock of a directory listing `id` (a
-  // listed node leaves the table only after a removal erased it from its
-  // directory under the writer's hold), and only while it holds that lock.
-  const INode* peek(InodeId id) const;
   // Stores `node` under its id `id`; returns the node it replaces, if any.
   // May throw bad_alloc (growing the shard), and then stores nothing.
   std::unique_ptr<INode> insert(InodeId id, std::unique_ptr<INode> node) const;
@@ -138,68 +132,5 @@ class INodeTable {
 
   mutable std::array<Shard, kShards> shards_{};
 };
-
-// peek() and what it needs are defined here so that a listing, which peeks
-// at every entry, inlines them.
-
-inline std::uint64_t INodeTable::mix(InodeId id) {
-  // 2^64 / golden ratio: consecutive ids land far apart.
-  return id * 0x9E3779B97F4A7C15ull;
-}
-
-inline INodeTable::Bucket INodeTable::tag_of(InodeId id) {
-  if constexpr (kTagBits == 0) {
-    return 0;
-  } else {
-    return static_cast<Bucket>(spread(id) >> (64 - kTagBits)) << kAddressBits;
-  }
-}
-
-inline INode* INodeTable::node_of(Bucket bucket) {
-  return reinterpret_cast<INode*>(bucket & kAddressMask);
-}
-
-inline std::size_t INodeTable::shard_index(InodeId id) {
-  return static_cast<std::size_t>(mix(id) >> (64 - kShardBits));
-}
-
-inline INodeTable::Shard& INodeTable::shard_of(InodeId id) const { return shards_[shard_index(id)]; }
-
-inline std::size_t INodeTable::home(const Shard& shard, InodeId id) {
-  // The bits just below the shard's: independent of the shard choice.
-  return static_cast<std::size_t>(spread(id) >> (64 - shard.bucket_bits));
-}
-
-inline std::optional<std::size_t> INodeTable::find(const Shard& shard, InodeId id) {
-  if (shard.count == 0) return std::nullopt;
-  const std::size_t mask = (std::size_t{1} << shard.bucket_bits) - 1;
-  const Bucket tag = tag_of(id);
-  for (std::size_t at = home(shard, id);; at = (at + 1) & mask) {
-    const Bucket bucket = shard.buckets[at];
-    if (bucket == 0) return std::nullopt;
-    if ((bucket & ~kAddressMask) == tag && node_of(bucket)->id() == id) {
-      return at;
-    }
-  }
-}
-
-inline const INode* INodeTable::peek(InodeId id) const {
-  Shard& shard = shard_of(id);
-  std::lock_guard hold(shard.lock);
-  // The probe of find(), returning the node: a listing peeks at every
-  // entry, and this form compiles to fewer instructions.
-  if (shard.count == 0) return nullptr;
-  const std::size_t mask = (std::size_t{1} << shard.bucket_bits) - 1;
-  const Bucket tag = tag_of(id);
-  const Bucket* buckets = shard.buckets.get();
-  for (std::size_t at = home(shard, id);; at = (at + 1) & mask) {
-    const Bucket bucket = buckets[at];
-    if (bucket == 0) return nullptr;
-    if ((bucket & ~kAddressMask) == tag) {
-      const INode* node = node_of(bucket);
-      if (node->id() == id) return node;
-    }
-  }
-}
 
 }  // namespace sandrig::fs
