@@ -1,5 +1,4 @@
 // Turning paths and names into node ids and back.
-#include <algorithm>
 #include <vector>
 
 #include "common/try.h"
@@ -11,7 +10,17 @@ namespace sandrig::fs {
 namespace {
 
 // Paths with at least this many separators go through the path cache.
-constexpr std::ptrdiff_t kCachedDepth = 4;
+constexpr std::size_t kCachedDepth = 4;
+
+// True if `path` holds kCachedDepth separators; it stops counting there,
+// as deep paths, the ones that are cached, are long.
+bool is_deep(std::string_view path) {
+  std::size_t separators = 0;
+  for (const char c : path) {
+    if (is_separator(c) && ++separators == kCachedDepth) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -145,7 +154,7 @@ std::optional<IoResult<EntryGuard>> FileSystem::walk_names(std::string_view path
 
 IoResult<EntryGuard> FileSystem::walk(std::string_view path) const {
   // Short paths are walked at about the cost of a cache lookup.
-  const bool deep = std::count_if(path.begin(), path.end(), is_separator) >= kCachedDepth;
+  const bool deep = is_deep(path);
   if (deep) {
     if (const std::optional<InodeId> id = walked_.find(path)) {
       if (std::optional<EntryGuard> entry = inodes_.get(*id)) return std::move(*entry);
