@@ -7,6 +7,7 @@
 
 #include "common/internal_failure.h"
 #include "fs/inode.h"
+#include "fs/internal/prefetch_range.h"
 
 namespace sandrig::fs {
 
@@ -147,6 +148,17 @@ void Directory::compact() {
   size_ = kept;
   heap_.index->holes = 0;
   heap_.index->renumber(moved_to);
+}
+
+void Directory::prefetch_slots() const {
+  const std::span<const INode* const> nodes = slots();
+  prefetch_range(nodes.data(), std::min(nodes.size(), kFetchedEntries) * sizeof(const INode*));
+}
+
+void Directory::prefetch_listed_entries() const {
+  for (const INode* node : slots().first(std::min<std::size_t>(size_, kFetchedEntries))) {
+    if (node != nullptr) node->prefetch_listed();
+  }
 }
 
 void Directory::write_debug(DebugWriter& out) const {

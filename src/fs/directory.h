@@ -36,6 +36,9 @@ class Directory {
   // their nodes: enough to overlap the memory latency of several, few
   // enough that they stay cached until used.
   static constexpr std::size_t kFetchAhead = 8;
+  // How many entries a fetch ahead of a listing covers; a listing fetches
+  // the rest itself, kFetchAhead entries ahead of its work.
+  static constexpr std::size_t kFetchedEntries = 32;
 
   Directory() = default;
   Directory(Directory&& other) noexcept;
@@ -65,15 +68,26 @@ class Directory {
 
   // True once the directory has an index; lookups then use find_indexed().
   bool is_indexed() const { return !is_inline() && heap_.index != nullptr; }
-  // The node listed under `name`, for an indexed directory, or null:
-  // `is_it(node)` confirms a candidate by the node's name.
+  // The slot (see slots_with_holes()) of the node listed under `name`, for
+  // an indexed directory, or nothing: `is_it(node)` confirms a candidate by
+  // the node's name.
+  template <typename IsIt>
+  std::optional<std::uint32_t> find_indexed_slot(std::string_view name, IsIt&& is_it) const {
+    const std::span<const INode* const> nodes = slots();
+    return heap_.index->find(NameIndex::hash(name), [&](std::uint32_t at) { return is_it(*nodes[at]); });
+  }
+  // The node find_indexed_slot() finds, or null.
   template <typename IsIt>
   const INode* find_indexed(std::string_view name, IsIt&& is_it) const {
-    const std::span<const INode* const> nodes = slots();
-    const std::optional<std::uint32_t> slot =
-        heap_.index->find(NameIndex::hash(name), [&](std::uint32_t at) { return is_it(*nodes[at]); });
-    return slot ? nodes[*slot] : nullptr;
+    const std::optional<std::uint32_t> slot = find_indexed_slot(name, is_it);
+    return slot ? slots()[*slot] : nullptr;
   }
+
+  // Starts fetching the first kFetchedEntries slots of the entries.
+  void prefetch_slots() const;
+  // Starts fetching what a listing reads of the first kFetchedEntries
+  // entries (see INode::prefetch_listed); their slots should be cached.
+  void prefetch_listed_entries() const;
 
   // Makes room for one more entry (and builds or rebuilds the index when
   // it is due), so that append() cannot fail; may throw bad_alloc,

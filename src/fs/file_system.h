@@ -97,7 +97,7 @@ class FileSystem {
   template <typename SeenOf>
   IoResult<bool> ls_packed_at(std::string_view path, SeenOf&& seen_of, InodeId& id,
                               PackedListing& listing) const {
-    const EntryGuard entry = SANDRIG_TRY(walk(path));
+    const EntryGuard entry = SANDRIG_TRY(walk(path, WalkFor::kListing));
     id = entry->id();
     return pack_entries(*entry, seen_of(id), listing);
   }
@@ -161,8 +161,9 @@ class FileSystem {
   IoResult<Found> find_entry(const INode& dir, std::string_view name) const;
   // What find_listed() learnt about a name in a directory.
   struct Listed {
-    const INode* node;  // the entry of that name, if found
-    bool decided;       // false if a link was in the way
+    const INode* node;       // the entry of that name, if found
+    bool decided;            // false if a link was in the way
+    std::uint32_t slot = 0;  // where `node` is listed (see Directory::slots_with_holes())
   };
   // The entry listed under `name` in a directory whose payload the caller
   // read-locks, found without taking entries; links are left undecided.
@@ -170,16 +171,23 @@ class FileSystem {
   // The node reached from `dir` by the path component `name` (not empty
   // nor "."), under its entry guard.
   IoResult<EntryGuard> step(const INode& dir, std::string_view name) const;
+  // What a walk's caller will do with the node it reaches.
+  enum class WalkFor : bool {
+    kAny,
+    // List it: the walk also starts fetching the listings of the directories
+    // listed after it (see fetch_next_listings()).
+    kListing,
+  };
   // The node a path from the root leads to, under its entry guard (what
   // get_inode_by_path_raw names by id).
-  IoResult<EntryGuard> walk(std::string_view path) const;
+  IoResult<EntryGuard> walk(std::string_view path, WalkFor purpose = WalkFor::kAny) const;
   // walk() for a path of names only, hand over hand on the directories'
   // payload read locks, their entries read through the directories (a
   // listed node outlives the lock of its directory: see
   // release_inode_id()); only the node reached takes its entry. Nothing
   // for the root, or when a "..", a link or a name below a non-directory
   // is met: walk() then takes the guarded steps from the root.
-  std::optional<IoResult<EntryGuard>> walk_names(std::string_view path) const;
+  std::optional<IoResult<EntryGuard>> walk_names(std::string_view path, WalkFor purpose) const;
   // Calls `visit(node)` for each entry of `directory`, whose payload the
   // caller read-locks, in creation order, links followed; dangling links
   // are skipped. False if a link was met.

@@ -4,6 +4,7 @@
 
 #include "common/internal_failure.h"
 #include "common/poisoned_lock.h"
+#include "fs/internal/prefetch_range.h"
 
 namespace sandrig::fs {
 
@@ -28,6 +29,18 @@ WriteGuard<INodeKind> INode::write() const {
     fail(kPoisonedLock);
   }
   return WriteGuard<INodeKind>(lock_, kind_);
+}
+
+void INode::prefetch_whole() const {
+  __builtin_prefetch(&lock_, 1);
+  prefetch_range(this, sizeof(INode));
+}
+
+std::optional<ReadGuard<INodeKind>> INode::try_read() const {
+  if (!lock_.try_lock_shared()) return std::nullopt;
+  ReadGuard<INodeKind> guard(lock_, kind_);
+  if (lock_.is_poisoned()) return std::nullopt;  // the guard leaves
+  return guard;
 }
 
 bool INode::try_claim_file() const {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "common/debug_writer.h"
@@ -32,6 +33,15 @@ class INode {
   // Copies the name to `out`, which has room for max(name().size(),
   // SmallString::kInlineCapacity) bytes.
   void copy_name(char* out) const { name_.copy_to(out); }
+  // Starts fetching what a listing reads of the node: its name and kind
+  // tag, which may lie on two cache lines.
+  void prefetch_listed() const {
+    __builtin_prefetch(&name_);
+    __builtin_prefetch(&tag_);
+  }
+  // Starts fetching every line of the node, the one of its locks for
+  // writing, as a walk that reaches it reads it all and takes both locks.
+  void prefetch_whole() const;
   // The variant of the payload, readable without the lock.
   INodeTag tag() const { return tag_; }
 
@@ -42,6 +52,9 @@ class INode {
     if (lock_.is_poisoned()) poisoned();
     return guard;
   }
+  // read() if no writer holds the payload and it is sound; nothing
+  // otherwise. Never waits and never throws.
+  std::optional<ReadGuard<INodeKind>> try_read() const;
   // Exclusive access to the payload; throws InternalFailure once poisoned.
   WriteGuard<INodeKind> write() const;
   // Claims a file for its removal (see FileLock); false if a handle holds

@@ -5,6 +5,7 @@
 #include "fs/file_system.h"
 #include "fs/inode.h"
 #include "fs/internal/path_split.h"
+#include "fs/listing_lookahead.h"
 
 namespace sandrig::fs {
 namespace {
@@ -124,15 +125,22 @@ FileSystem::Listed FileSystem::find_listed(const Directory& directory,
     return true;
   };
   if (directory.is_indexed()) {
-    (void)directory.find_indexed(name, is_it);
+    result.slot = directory.find_indexed_slot(name, is_it).value_or(0);
   } else {
-    directory.for_each_child([&](const INode& node) { return !is_it(node); });
+    const std::span<const INode* const> slots = directory.slots_with_holes();
+    for (std::uint32_t at = 0; at < slots.size(); ++at) {
+      if (slots[at] != nullptr && is_it(*slots[at])) {
+        result.slot = at;
+        break;
+      }
+    }
   }
   if (!result.decided) result.node = nullptr;
   return result;
 }
 
-std::optional<IoResult<EntryGuard>> FileSystem::walk_names(std::string_view path) const {
+std::optional<IoResult<EntryGuard>> FileSystem::walk_names(std::string_view path,
+                                                           WalkFor purpose) const {
   PathNames names(path);
   std::optional<std::string_view> name = names.next();
   if (!name) return std::nullopt;  // the root itself
@@ -144,7 +152,14 @@ std::optional<IoResult<EntryGuard>> FileSystem::walk_names(std::string_view path
     if (!listed.decided) return std::nullopt;
     if (listed.node == nullptr) return IoResult<EntryGuard>(fail_with(IoErrorKind::InodeNotFound));
     const std::optional<std::string_view> following = names.next();
-    if (!following) return take_listed(listed.node);
+    if (!following) {
+      IoResult<EntryGuard> reached = take_listed(listed.node);
+      // Still under the directory's hold, which keeps its entries alive.
+      if (purpose == WalkFor::kListing && reached) {
+        fetch_next_listings(held->as_directory()->slots_with_holes(), listed.slot);
+      }
+      return reached;
+    }
     // A name inside a file fails, but "f/.." does not: step() decides.
     if (listed.node->tag() != INodeTag::Directory) return std::nullopt;
     held = listed.node->read();  // the next directory is held before this one goes
@@ -152,7 +167,7 @@ std::optional<IoResult<EntryGuard>> FileSystem::walk_names(std::string_view path
   }
 }
 
-IoResult<EntryGuard> FileSystem::walk(std::string_view path) const {
+IoResult<EntryGuard> FileSystem::walk(std::string_view path, WalkFor purpose) const {
   // Short paths are walked at about the cost of a cache lookup.
   const bool deep = is_deep(path);
   if (deep) {
@@ -160,7 +175,7 @@ IoResult<EntryGuard> FileSystem::walk(std::string_view path) const {
       if (std::optional<EntryGuard> entry = inodes_.get(*id)) return std::move(*entry);
     }
   }
-  if (std::optional<IoResult<EntryGuard>> walked = walk_names(path)) {
+  if (std::optional<IoResult<EntryGuard>> walked = walk_names(path, purpose)) {
     if (deep && walked->has_value()) walked_.remember(path, (**walked)->id());
     return std::move(*walked);
   }
