@@ -97,9 +97,14 @@ class FileSystem {
   template <typename SeenOf>
   IoResult<bool> ls_packed_at(std::string_view path, SeenOf&& seen_of, InodeId& id,
                               PackedListing& listing) const {
-    const EntryGuard entry = SANDRIG_TRY(walk(path, WalkFor::kListing));
+    std::optional<ListedIn> listed_in;
+    const EntryGuard entry = SANDRIG_TRY(walk(path, &listed_in));
     id = entry->id();
-    return pack_entries(*entry, seen_of(id), listing);
+    const bool packed = SANDRIG_TRY(pack_entries(*entry, seen_of(id), listing));
+    // A listing the caller had not seen may be one of a walk over the
+    // siblings; one it had seen is a repetition, which needs no fetching.
+    if (packed && listed_in) fetch_listings_after(*listed_in);
+    return packed;
   }
 
   // Opens the file `id` (links followed) with a share of its lock.
@@ -171,23 +176,27 @@ class FileSystem {
   // The node reached from `dir` by the path component `name` (not empty
   // nor "."), under its entry guard.
   IoResult<EntryGuard> step(const INode& dir, std::string_view name) const;
-  // What a walk's caller will do with the node it reaches.
-  enum class WalkFor : bool {
-    kAny,
-    // List it: the walk also starts fetching the listings of the directories
-    // listed after it (see fetch_next_listings()).
-    kListing,
+  // The directory in which a walk found the node it reached, still
+  // read-held, and the node's slot there.
+  struct ListedIn {
+    ReadGuard<INodeKind> directory;
+    std::uint32_t slot;
   };
   // The node a path from the root leads to, under its entry guard (what
-  // get_inode_by_path_raw names by id).
-  IoResult<EntryGuard> walk(std::string_view path, WalkFor purpose = WalkFor::kAny) const;
+  // get_inode_by_path_raw names by id). Given `listed_in`, a walk of names
+  // (see walk_names()) also keeps where it found the node there.
+  IoResult<EntryGuard> walk(std::string_view path,
+                            std::optional<ListedIn>* listed_in = nullptr) const;
+  // fetch_next_listings() of the siblings after the node found `listed_in`.
+  static void fetch_listings_after(const ListedIn& listed_in);
   // walk() for a path of names only, hand over hand on the directories'
   // payload read locks, their entries read through the directories (a
   // listed node outlives the lock of its directory: see
   // release_inode_id()); only the node reached takes its entry. Nothing
   // for the root, or when a "..", a link or a name below a non-directory
   // is met: walk() then takes the guarded steps from the root.
-  std::optional<IoResult<EntryGuard>> walk_names(std::string_view path, WalkFor purpose) const;
+  std::optional<IoResult<EntryGuard>> walk_names(std::string_view path,
+                                                 std::optional<ListedIn>* listed_in) const;
   // Calls `visit(node)` for each entry of `directory`, whose payload the
   // caller read-locks, in creation order, links followed; dangling links
   // are skipped. False if a link was met.

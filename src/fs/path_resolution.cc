@@ -139,8 +139,8 @@ FileSystem::Listed FileSystem::find_listed(const Directory& directory,
   return result;
 }
 
-std::optional<IoResult<EntryGuard>> FileSystem::walk_names(std::string_view path,
-                                                           WalkFor purpose) const {
+std::optional<IoResult<EntryGuard>> FileSystem::walk_names(
+    std::string_view path, std::optional<ListedIn>* listed_in) const {
   PathNames names(path);
   std::optional<std::string_view> name = names.next();
   if (!name) return std::nullopt;  // the root itself
@@ -154,10 +154,7 @@ std::optional<IoResult<EntryGuard>> FileSystem::walk_names(std::string_view path
     const std::optional<std::string_view> following = names.next();
     if (!following) {
       IoResult<EntryGuard> reached = take_listed(listed.node);
-      // Still under the directory's hold, which keeps its entries alive.
-      if (purpose == WalkFor::kListing && reached) {
-        fetch_next_listings(held->as_directory()->slots_with_holes(), listed.slot);
-      }
+      if (listed_in != nullptr && reached) listed_in->emplace(ListedIn{std::move(held), listed.slot});
       return reached;
     }
     // A name inside a file fails, but "f/.." does not: step() decides.
@@ -167,7 +164,8 @@ std::optional<IoResult<EntryGuard>> FileSystem::walk_names(std::string_view path
   }
 }
 
-IoResult<EntryGuard> FileSystem::walk(std::string_view path, WalkFor purpose) const {
+IoResult<EntryGuard> FileSystem::walk(std::string_view path,
+                                      std::optional<ListedIn>* listed_in) const {
   // Short paths are walked at about the cost of a cache lookup.
   const bool deep = is_deep(path);
   if (deep) {
@@ -175,7 +173,7 @@ IoResult<EntryGuard> FileSystem::walk(std::string_view path, WalkFor purpose) co
       if (std::optional<EntryGuard> entry = inodes_.get(*id)) return std::move(*entry);
     }
   }
-  if (std::optional<IoResult<EntryGuard>> walked = walk_names(path, purpose)) {
+  if (std::optional<IoResult<EntryGuard>> walked = walk_names(path, listed_in)) {
     if (deep && walked->has_value()) walked_.remember(path, (**walked)->id());
     return std::move(*walked);
   }
@@ -188,6 +186,11 @@ IoResult<EntryGuard> FileSystem::walk(std::string_view path, WalkFor purpose) co
     return current.has_value();
   });
   return current;
+}
+
+void FileSystem::fetch_listings_after(const ListedIn& listed_in) {
+  // The hold keeps every entry of the directory alive.
+  fetch_next_listings(listed_in.directory->as_directory()->slots_with_holes(), listed_in.slot);
 }
 
 IoResult<InodeId> FileSystem::get_inode_by_path_raw(std::string_view path) const {
