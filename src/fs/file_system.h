@@ -100,11 +100,12 @@ class FileSystem {
     std::optional<ListedIn> listed_in;
     const EntryGuard entry = SANDRIG_TRY(walk(path, &listed_in));
     id = entry->id();
-    const bool packed = SANDRIG_TRY(pack_entries(*entry, seen_of(id), listing));
-    // A listing the caller had not seen may be one of a walk over the
-    // siblings; one it had seen is a repetition, which needs no fetching.
-    if (packed && listed_in) fetch_listings_after(*listed_in);
-    return packed;
+    const std::optional<std::uint64_t> seen = seen_of(id);
+    // A directory the caller has not seen may be one of a walk over its
+    // siblings; one it has seen is listed again, which needs no fetching.
+    if (!seen && listed_in) fetch_listings_after(*listed_in);
+    listed_in.reset();
+    return pack_entries(*entry, seen, listing);
   }
 
   // Opens the file `id` (links followed) with a share of its lock.
