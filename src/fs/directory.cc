@@ -156,8 +156,9 @@ void Directory::prefetch_slots() const {
 }
 
 void Directory::prefetch_listed_entries() const {
-  for (const INode* node : slots().first(std::min<std::size_t>(size_, kFetchedEntries))) {
-    if (node != nullptr) node->prefetch_listed();
+  const std::span<const INode* const> nodes = slots();
+  for (const INode* node : nodes.first(std::min(nodes.size(), kFetchedEntries))) {
+    if (node != nullptr) node->prefetch_listed();  // a hole is skipped
   }
 }
 
