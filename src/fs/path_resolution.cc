@@ -128,9 +128,9 @@ FileSystem::Listed FileSystem::find_listed(const Directory& directory,
     result.slot = directory.find_indexed_slot(name, is_it).value_or(0);
   } else {
     const std::span<const INode* const> slots = directory.slots_with_holes();
-    for (std::uint32_t at = 0; at < slots.size(); ++at) {
-      if (slots[at] != nullptr && is_it(*slots[at])) {
-        result.slot = at;
+    for (const INode* const& node : slots) {
+      if (node != nullptr && is_it(*node)) {
+        result.slot = static_cast<std::uint32_t>(&node - slots.data());
         break;
       }
     }
