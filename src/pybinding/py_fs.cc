@@ -109,16 +109,14 @@ PyResult<OwnedRef> fs_listdir(PyObject* self, const BoundArguments<1>& arguments
     cached = value->listings.find(directory);
     return cached ? std::optional(cached->stamp) : std::nullopt;
   };
-  // Taken out while in use: a listing run by code that building objects
-  // below may start finds none and makes its own.
-  fs::PackedListing packed = std::move(value->listing_room);
+  // The listing is packed in place: no Python code runs until it is done.
   fs::InodeId id = 0;
-  auto changed = value->fs->ls_packed_at(path, seen_of, id, packed);
+  auto changed = value->fs->ls_packed_at(path, seen_of, id, value->listing_room);
   if (!changed) return raise_io_error(changed.error());
-  if (!*changed) {  // unchanged
-    value->listing_room = std::move(packed);
-    return cut_listing(cached->names.get(), cached->files);
-  }
+  if (!*changed) return cut_listing(cached->names.get(), cached->files);  // unchanged
+  // Taken out while the names are built: a listing run by code that
+  // building objects may start finds none and makes its own.
+  fs::PackedListing packed = std::move(value->listing_room);
   // Every name goes into one list, built at once.
   const std::size_t files = packed.files.count;
   fs::PackedNames& every = packed.files;
