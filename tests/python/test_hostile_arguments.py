@@ -1,6 +1,7 @@
 """Arguments whose conversion runs Python code that pulls the call apart."""
 
 import gc
+import sys
 
 import pytest
 
@@ -11,7 +12,7 @@ from sandrig import Whence
 class ClearsReferrers:
     """An index whose conversion clears every dict that refers to it, the
     call's own keyword dict among them, so that the dict's other values lose
-    their last reference in the middle of the call."""
+    their last reference in the middle of the call, then collects garbage."""
 
     def __init__(self, value):
         self.value = value
@@ -22,6 +23,7 @@ class ClearsReferrers:
             if isinstance(referrer, dict) and referrer is not self.__dict__:
                 referrer.clear()
                 self.cleared += 1
+        gc.collect()
         return self.value
 
 
@@ -42,7 +44,9 @@ def test_seek_keeps_its_keyword_arguments_alive():
     # The stray object's only reference is the keyword dict of the call.
     with pytest.raises(TypeError, match="argument 'whence'.*'Stray'"):
         handle.seek(**{"offset": offset, "whence": Stray()})
-    assert offset.cleared >= 1
+    # CPython hands the call the dict itself; PyPy unpacks it first, and
+    # there the collection must not free what only the call refers to.
+    assert offset.cleared >= 1 or sys.implementation.name == "pypy"
     handle.seek(**{"offset": ClearsReferrers(2), "whence": Whence.SEEK_SET})
     assert handle.tell() == 2
 

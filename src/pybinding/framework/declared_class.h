@@ -90,23 +90,19 @@ struct MethodEntry {
   }
 
   // The method as a plain function (see document_methods): the instance is
-  // the first positional argument. A method with parameters gets its
-  // keyword arguments as the caller's dict, which PyPy would not keep
-  // alive for the call under vectorcall.
+  // the first positional argument. The arguments are held (see
+  // BoundArguments) before any conversion can run code that drops the
+  // caller's references to them.
   static PyResult<OwnedRef> forwarded(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                        PyObject* kwnames) {
     if (nargs < 1) return raise_missing_instance(kCallee);
-    const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-    if (nargs > 1 || keywords > 0) return raise_no_arguments_taken(kCallee, nargs - 1 + keywords);
-    return Decl.handler(args[0]);
-  }
-
-  static PyResult<OwnedRef> forwarded_with_dict(PyObject*, PyObject* args, PyObject* kwargs) {
-    if (PyTuple_GET_SIZE(args) < 1) return raise_missing_instance(kCallee);
-    std::array<PyObject*, kArity> bound{};
-    SANDRIG_TRY(bind_with_dict(kCallee, Decl.parameters, tuple_items(args, 1), kwargs, bound));
-    const BoundArguments<kArity> held(bound);
-    return Decl.handler(PyTuple_GET_ITEM(args, 0), held);
+    if constexpr (kArity == 0) {
+      const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+      if (nargs > 1 || keywords > 0) return raise_no_arguments_taken(kCallee, nargs - 1 + keywords);
+      return Decl.handler(args[0]);
+    } else {
+      return fast(args[0], args + 1, nargs - 1, kwnames);
+    }
   }
 
   // The method's PyMethodDef. A method without parameters takes METH_NOARGS;
@@ -124,12 +120,7 @@ struct MethodEntry {
   // The PyMethodDef of the method as a plain function.
   static PyMethodDef function_definition() {
     const char* doc = SignatureDoc<Decl>::kText.data();
-    if constexpr (kArity == 0) {
-      return {Decl.name, as_cfunction(Edge<&forwarded>::call), METH_FASTCALL | METH_KEYWORDS, doc};
-    } else {
-      return {Decl.name, as_cfunction(Edge<&forwarded_with_dict>::call),
-              METH_VARARGS | METH_KEYWORDS, doc};
-    }
+    return {Decl.name, as_cfunction(Edge<&forwarded>::call), METH_FASTCALL | METH_KEYWORDS, doc};
   }
 };
 
