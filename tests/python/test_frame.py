@@ -207,6 +207,29 @@ def test_binding_errors_read_like_the_interpreters(call, message):
     assert str(caught.value) == message
 
 
+@pytest.mark.parametrize("call", [
+    lambda fs: sandrig.PyFs.mkdir(fs, "/a"),
+    lambda fs: sandrig.PyFs.mkdir(fs, path="/a"),
+    lambda fs: (sandrig.PyFs.tree(fs, "/", ident="  "), sandrig.PyFs.mkdir(fs, "/a")),
+])
+def test_methods_called_through_the_class_take_the_instance_first(call):
+    fs = sandrig.PyFs()
+    call(fs)
+    assert sandrig.PyFs.listdir(fs, path="/") == ([], ["a"])
+
+
+@pytest.mark.parametrize("call", [
+    lambda: sandrig.PyFs.mkdir(),
+    lambda: sandrig.PyFs.mkdir(path="/a"),
+    lambda: sandrig.PyFs.mkdir(3, "/a"),
+    lambda: sandrig.PyFs.mkdir(sandrig.PyFs().open("f", "w"), "/a"),
+    lambda: sandrig.PyFileHandle.tell(sandrig.PyFs()),
+])
+def test_methods_called_through_the_class_refuse_a_missing_or_foreign_instance(call):
+    with pytest.raises(TypeError):
+        call()
+
+
 def test_parameterless_methods_refuse_arguments():
     handle = sandrig.PyFs().open("f", "r")
     for method in (handle.id, handle.close, handle.tell):
