@@ -72,17 +72,16 @@ inline PyResult<void> bind_vectorcall(const Callee& callee, std::span<const Para
 }
 
 // bind_into for a call with positional arguments and a dict of keyword
-// arguments (or null), as a METH_VARARGS | METH_KEYWORDS function or tp_new
-// receives them.
+// arguments (or null), as tp_new receives them.
 PyResult<void> bind_with_dict(const Callee& callee, std::span<const Parameter> parameters,
                     std::span<PyObject* const> positional, PyObject* kwargs,
                     std::span<PyObject*> bound);
 
-// The items of `tuple` (or of none, for null) from `first` on.
-inline std::span<PyObject* const> tuple_items(PyObject* tuple, Py_ssize_t first = 0) {
+// The items of `tuple` (or of none, for null).
+inline std::span<PyObject* const> tuple_items(PyObject* tuple) {
   const Py_ssize_t size = tuple == nullptr ? 0 : PyTuple_GET_SIZE(tuple);
-  if (size <= first) return {};
-  return {&PyTuple_GET_ITEM(tuple, first), static_cast<std::size_t>(size - first)};
+  if (size == 0) return {};
+  return {&PyTuple_GET_ITEM(tuple, 0), static_cast<std::size_t>(size)};
 }
 
 // The arguments of one call, each held by a strong reference for as long
